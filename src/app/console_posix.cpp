@@ -1,0 +1,40 @@
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <unistd.h>
+
+#include "app/console.h"
+
+namespace kelvarin {
+namespace {
+
+class StandardConsole final : public Console {
+ public:
+  StandardConsole() {
+    // A closed pipe must not end the run: the write fails and is ignored.
+    std::signal(SIGPIPE, SIG_IGN);
+  }
+
+  void Write(std::string_view bytes) override {
+    while (!bytes.empty()) {
+      const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+  }
+
+  void Pause(std::uint32_t milliseconds) override {
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    // A signal cuts nanosleep short; sleep what is left.
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Console> MakeStandardConsole() { return std::make_unique<StandardConsole>(); }
+
+}  // namespace kelvarin

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "app/console.h"
+
+namespace kelvarin {
+
+// The 26-line help screen.
+void PrintUsage(Console& console);
+
+}  // namespace kelvarin

@@ -1,0 +1,168 @@
+#include "automation/bridge.h"
+
+#include <array>
+
+#include "automation/com_ptr.h"
+#include "automation/variant_text.h"
+
+namespace kelvarin {
+namespace {
+
+thread_local HRESULT t_lastResult = S_OK;
+
+constexpr LCID kLocale = 0x0800;
+constexpr DWORD kClassContext = 5;  // in-process or local server
+constexpr std::size_t kMaxProgIdChars = 39;
+constexpr std::size_t kMaxArguments = 33;  // the value of a property write included
+
+void Record(HRESULT hr) noexcept { t_lastResult = hr; }
+
+// Looks the member up on `object`, recording the outcome.
+bool LookUp(IDispatch* object, BSTR name, DISPID& id) {
+  OLECHAR* names[] = {name};
+  const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, kLocale, &id);
+  Record(hr);
+  return hr >= 0;
+}
+
+HRESULT Call(IDispatch* object, DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result) {
+  EXCEPINFO exception{};
+  UINT badArgument = 0;
+  const HRESULT hr =
+      object->Invoke(id, IID_NULL, kLocale, flags, &params, result, &exception, &badArgument);
+  // The exception record is never read, but whatever it carries is ours to free.
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+  Record(hr);
+  return hr;
+}
+
+}  // namespace
+
+void ObjectRef::Reset() noexcept {
+  if (IDispatch* old = std::exchange(ptr_, nullptr)) old->Release();
+}
+
+HRESULT LastAutomationResult() noexcept { return t_lastResult; }
+
+void testing_only::SetLastAutomationResult(HRESULT value) noexcept { t_lastResult = value; }
+
+void AutoCreateObject(ObjectRef& target, std::string_view progId, REFIID iid) {
+  target.Reset();
+  if (progId.empty()) return;
+  if (progId.size() > kMaxProgIdChars) return;
+  std::array<OLECHAR, kMaxProgIdChars + 1> wide{};
+  for (std::size_t i = 0; i < progId.size(); ++i) {
+    wide[i] = static_cast<OLECHAR>(static_cast<unsigned char>(progId[i]));
+  }
+  CLSID clsid{};
+  if (CLSIDFromProgID(wide.data(), &clsid) < 0) return;
+  Record(CoCreateInstance(clsid, nullptr, kClassContext, iid, target.Put()));
+}
+
+void AutoRelease(ObjectRef& target) { target.Reset(); }
+
+bool AutoIsObject(const ObjectRef& object) noexcept { return object.Get() != nullptr; }
+
+void AutoInvoke(const ObjectRef& object, std::string_view member, InvokeKind kind,
+                std::initializer_list<VARIANT*> arguments, VARIANT* result) {
+  const UniqueBstr name = WidenName(member);
+  if (!name) return;
+  const bool put = kind == InvokeKind::PropertyPut;
+  const std::size_t count = arguments.size() + (put ? 1 : 0);
+  if (count > kMaxArguments || (put && result == nullptr)) return;
+
+  // Last argument first, each a reference to the caller's own VARIANT; a
+  // property write puts a plain copy of its value in front, named -3.
+  std::array<VARIANT, kMaxArguments> list{};
+  std::size_t n = 0;
+  if (put) list[n++] = *result;
+  for (auto it = arguments.end(); it != arguments.begin();) {
+    VARIANT& element = list[n++];
+    element.vt = VT_BYREF | VT_VARIANT;
+    element.pvarVal = *--it;
+  }
+  DISPID namedPut = DISPID_PROPERTYPUT;
+  DISPPARAMS params{};
+  params.rgvarg = count == 0 ? nullptr : list.data();
+  params.cArgs = static_cast<UINT>(count);
+  params.rgdispidNamedArgs = put ? &namedPut : nullptr;
+  params.cNamedArgs = put ? 1 : 0;
+
+  IDispatch* target = object.Get();
+  if (target == nullptr) return;
+  DISPID id = DISPID_UNKNOWN;
+  if (!LookUp(target, name.get(), id)) return;
+  Call(target, id, static_cast<WORD>(kind), params, put ? nullptr : result);
+}
+
+ObjectRef AutoGetSubobject(const ObjectRef& object, std::string_view member) {
+  ObjectRef yielded;
+  const UniqueBstr name = WidenName(member);
+  IDispatch* source = object.Get();
+  if (!name || source == nullptr) return yielded;
+  DISPID id = DISPID_UNKNOWN;
+  if (!LookUp(source, name.get(), id)) return yielded;
+  DISPPARAMS none{};
+  UniqueVariant result;
+  if (Call(source, id, DISPATCH_PROPERTYGET, none, result.get()) < 0 &&
+      Call(source, id, DISPATCH_METHOD, none, result.get()) < 0) {
+    return yielded;
+  }
+  if (result->vt == VT_DISPATCH && result->pdispVal != nullptr) {
+    // The reference the result carries passes to the caller.
+    *yielded.Put() = std::exchange(result->pdispVal, nullptr);
+  }
+  return yielded;
+}
+
+void AutoSetObject(ObjectRef& target, const VARIANT& source, REFIID iid) {
+  target.Reset();
+  const VARIANT* v = &source;
+  VARTYPE tag = v->vt;
+  IUnknown* unknown = nullptr;
+  if ((tag & VT_BYREF) != 0) {
+    tag = static_cast<VARTYPE>(tag & ~VT_BYREF);
+    if (tag == VT_VARIANT) {
+      if (v->pvarVal == nullptr) return;
+      v = v->pvarVal;
+      tag = v->vt;
+      if (tag == VT_DISPATCH || tag == VT_UNKNOWN) unknown = v->punkVal;
+    } else if ((tag == VT_DISPATCH || tag == VT_UNKNOWN) && v->ppunkVal != nullptr) {
+      unknown = *v->ppunkVal;
+    }
+  } else if (tag == VT_DISPATCH || tag == VT_UNKNOWN) {
+    unknown = v->punkVal;
+  }
+  if (unknown == nullptr) return;
+  if (unknown->QueryInterface(iid, target.Put()) < 0) target.Reset();
+}
+
+HRESULT IUnknownQueryInterface(IUnknown* unknown, REFIID iid, void** answer) {
+  return unknown->QueryInterface(iid, answer);
+}
+
+ULONG IUnknownRelease(IUnknown* unknown) { return unknown->Release(); }
+
+HRESULT IEnumVariantNext(IEnumVARIANT* enumerator, ULONG wanted, VARIANT* item, ULONG* fetched) {
+  return enumerator->Next(wanted, item, fetched);
+}
+
+HRESULT IEnumVariantReset(IEnumVARIANT* enumerator) { return enumerator->Reset(); }
+
+std::uintptr_t WbemCollectionNewEnum(std::uintptr_t objectSet) {
+  IUnknown* answer = nullptr;
+  if (objectSet != 0) {
+    (void)reinterpret_cast<ISWbemObjectSet*>(objectSet)->get__NewEnum(&answer);
+  }
+  return reinterpret_cast<std::uintptr_t>(answer);
+}
+
+LONG WbemCollectionCount(std::uintptr_t objectSet) {
+  LONG count = 0;
+  if (objectSet != 0) (void)reinterpret_cast<ISWbemObjectSet*>(objectSet)->get_Count(&count);
+  return count;
+}
+
+}  // namespace kelvarin

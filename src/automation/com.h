@@ -1,0 +1,18 @@
+// The one place that decides where COM comes from: the Windows runtime, or
+// the program's own layer on other systems. Everything above includes this.
+#pragma once
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <wbemdisp.h>
+#else
+#include "automation/posix/com_api.h"
+#endif

@@ -1,0 +1,109 @@
+// Owners for what COM hands out: an interface reference, a VARIANT, a BSTR.
+// Each frees what it holds when it is reassigned or goes out of scope.
+#pragma once
+
+#include <utility>
+
+#include "automation/com.h"
+
+namespace kelvarin {
+
+template <class T>
+class ComPtr {
+ public:
+  ComPtr() noexcept = default;
+  ComPtr(std::nullptr_t) noexcept {}  // NOLINT(google-explicit-constructor)
+  ~ComPtr() { reset(); }
+  ComPtr(const ComPtr& other) noexcept : ptr_(other.ptr_) {
+    if (ptr_ != nullptr) ptr_->AddRef();
+  }
+  ComPtr(ComPtr&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
+  ComPtr& operator=(ComPtr other) noexcept {
+    std::swap(ptr_, other.ptr_);
+    return *this;
+  }
+
+  // Takes over a reference the caller already owns.
+  static ComPtr Attach(T* ptr) noexcept {
+    ComPtr p;
+    p.ptr_ = ptr;
+    return p;
+  }
+  // Adds a reference of its own.
+  static ComPtr Copy(T* ptr) noexcept {
+    if (ptr != nullptr) ptr->AddRef();
+    return Attach(ptr);
+  }
+
+  void reset() noexcept {
+    if (T* old = std::exchange(ptr_, nullptr)) old->Release();
+  }
+  [[nodiscard]] T* detach() noexcept { return std::exchange(ptr_, nullptr); }
+  [[nodiscard]] T* get() const noexcept { return ptr_; }
+  // Releases what is held and hands out the place for a new reference.
+  T** put() noexcept {
+    reset();
+    return &ptr_;
+  }
+  void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
+  T* operator->() const noexcept { return ptr_; }
+  explicit operator bool() const noexcept { return ptr_ != nullptr; }
+
+ private:
+  T* ptr_ = nullptr;
+};
+
+class UniqueVariant {
+ public:
+  UniqueVariant() noexcept { VariantInit(&value_); }
+  ~UniqueVariant() { VariantClear(&value_); }
+  UniqueVariant(const UniqueVariant&) = delete;
+  UniqueVariant& operator=(const UniqueVariant&) = delete;
+  UniqueVariant(UniqueVariant&& other) noexcept : value_(other.value_) {
+    VariantInit(&other.value_);
+  }
+  UniqueVariant& operator=(UniqueVariant&& other) noexcept {
+    if (this != &other) {
+      VariantClear(&value_);
+      value_ = other.value_;
+      VariantInit(&other.value_);
+    }
+    return *this;
+  }
+
+  void reset() noexcept { VariantClear(&value_); }
+  [[nodiscard]] VARIANT* get() noexcept { return &value_; }
+  [[nodiscard]] const VARIANT& operator*() const noexcept { return value_; }
+  [[nodiscard]] VARIANT& operator*() noexcept { return value_; }
+  const VARIANT* operator->() const noexcept { return &value_; }
+  VARIANT* operator->() noexcept { return &value_; }
+
+ private:
+  VARIANT value_;
+};
+
+class UniqueBstr {
+ public:
+  UniqueBstr() noexcept = default;
+  explicit UniqueBstr(BSTR text) noexcept : text_(text) {}
+  ~UniqueBstr() { SysFreeString(text_); }
+  UniqueBstr(const UniqueBstr&) = delete;
+  UniqueBstr& operator=(const UniqueBstr&) = delete;
+  UniqueBstr(UniqueBstr&& other) noexcept : text_(std::exchange(other.text_, nullptr)) {}
+  UniqueBstr& operator=(UniqueBstr&& other) noexcept {
+    if (this != &other) {
+      SysFreeString(text_);
+      text_ = std::exchange(other.text_, nullptr);
+    }
+    return *this;
+  }
+
+  [[nodiscard]] BSTR get() const noexcept { return text_; }
+  [[nodiscard]] BSTR release() noexcept { return std::exchange(text_, nullptr); }
+  explicit operator bool() const noexcept { return text_ != nullptr; }
+
+ private:
+  BSTR text_ = nullptr;
+};
+
+}  // namespace kelvarin

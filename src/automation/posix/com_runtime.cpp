@@ -1,0 +1,209 @@
+// Strings, VARIANTs, apartments and the class registry of the POSIX COM layer.
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <random>
+
+#include "automation/posix/com_api.h"
+
+bool operator==(const GUID& a, const GUID& b) noexcept {
+  return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
+         std::memcmp(a.Data4, b.Data4, sizeof a.Data4) == 0;
+}
+
+const IID IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID IID_IEnumVARIANT = {0x00020404, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID IID_ISWbemObjectSet = {0x76A6415F, 0xCB41, 0x11D1, {0x8B, 0x02, 0x00, 0x60, 0x08, 0x06, 0xD9, 0xB6}};
+
+namespace {
+
+std::atomic<long> g_liveStrings{0};
+
+// A BSTR points just behind its 32-bit byte count; two zero bytes follow the text.
+constexpr std::size_t kPrefix = sizeof(std::uint32_t);
+
+std::uint32_t* Header(BSTR text) {
+  return reinterpret_cast<std::uint32_t*>(reinterpret_cast<char*>(text) - kPrefix);
+}
+
+BSTR AllocateBytes(const void* bytes, std::size_t byteCount) {
+  if (byteCount > 0x7FFFFFF0U) return nullptr;
+  auto* block = static_cast<char*>(std::malloc(kPrefix + byteCount + 2));
+  if (block == nullptr) return nullptr;
+  const auto count = static_cast<std::uint32_t>(byteCount);
+  std::memcpy(block, &count, kPrefix);
+  if (bytes != nullptr) {
+    std::memcpy(block + kPrefix, bytes, byteCount);
+  } else {
+    std::memset(block + kPrefix, 0, byteCount);
+  }
+  block[kPrefix + byteCount] = 0;
+  block[kPrefix + byteCount + 1] = 0;
+  g_liveStrings.fetch_add(1, std::memory_order_relaxed);
+  return reinterpret_cast<BSTR>(block + kPrefix);
+}
+
+thread_local int t_initialised = 0;
+
+struct RegisteredClass {
+  CLSID clsid;
+  kelvarin::posix_com::ClassFactoryFn factory;
+};
+
+struct Registry {
+  std::mutex mutex;
+  std::map<std::u16string, RegisteredClass> byProgId;  // key upper-cased
+};
+
+Registry& TheRegistry() {
+  static Registry registry;
+  return registry;
+}
+
+std::u16string FoldProgId(std::u16string_view progId) {
+  std::u16string key(progId);
+  for (auto& c : key) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  return key;
+}
+
+}  // namespace
+
+BSTR SysAllocStringByteLen(const char* bytes, UINT byteCount) {
+  return AllocateBytes(bytes, byteCount);
+}
+
+BSTR SysAllocStringLen(const OLECHAR* chars, UINT charCount) {
+  return AllocateBytes(chars, std::size_t{charCount} * sizeof(OLECHAR));
+}
+
+BSTR SysAllocString(const OLECHAR* zeroTerminated) {
+  if (zeroTerminated == nullptr) return nullptr;
+  std::size_t n = 0;
+  while (zeroTerminated[n] != 0) ++n;
+  return AllocateBytes(zeroTerminated, n * sizeof(OLECHAR));
+}
+
+void SysFreeString(BSTR text) {
+  if (text == nullptr) return;
+  g_liveStrings.fetch_sub(1, std::memory_order_relaxed);
+  std::free(Header(text));
+}
+
+UINT SysStringByteLen(BSTR text) { return text == nullptr ? 0 : *Header(text); }
+
+UINT SysStringLen(BSTR text) { return SysStringByteLen(text) / sizeof(OLECHAR); }
+
+void VariantInit(VARIANT* value) {
+  std::memset(value, 0, sizeof *value);
+  value->vt = VT_EMPTY;
+}
+
+HRESULT VariantClear(VARIANT* value) {
+  if (value == nullptr) return E_INVALIDARG;
+  switch (value->vt) {
+    case VT_BSTR:
+      SysFreeString(value->bstrVal);
+      break;
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+      if (value->punkVal != nullptr) value->punkVal->Release();
+      break;
+    default:
+      break;  // by-reference values and plain numbers own nothing
+  }
+  VariantInit(value);
+  return S_OK;
+}
+
+HRESULT VariantCopy(VARIANT* target, const VARIANT* source) {
+  if (target == nullptr || source == nullptr) return E_INVALIDARG;
+  if (target == source) return S_OK;
+  VARIANT copy = *source;
+  if (copy.vt == VT_BSTR && copy.bstrVal != nullptr) {
+    copy.bstrVal = SysAllocStringByteLen(reinterpret_cast<const char*>(source->bstrVal),
+                                         SysStringByteLen(source->bstrVal));
+    if (copy.bstrVal == nullptr) return E_OUTOFMEMORY;
+  } else if ((copy.vt == VT_DISPATCH || copy.vt == VT_UNKNOWN) && copy.punkVal != nullptr) {
+    copy.punkVal->AddRef();
+  }
+  VariantClear(target);
+  *target = copy;
+  return S_OK;
+}
+
+HRESULT CoInitialize(void* /*reserved*/) { return t_initialised++ == 0 ? S_OK : S_FALSE; }
+
+void CoUninitialize() {
+  if (t_initialised > 0) --t_initialised;
+}
+
+HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid) {
+  if (progId == nullptr || clsid == nullptr) return E_INVALIDARG;
+  auto& registry = TheRegistry();
+  const std::lock_guard lock(registry.mutex);
+  const auto found = registry.byProgId.find(FoldProgId(progId));
+  if (found == registry.byProgId.end()) return CO_E_CLASSSTRING;
+  *clsid = found->second.clsid;
+  return S_OK;
+}
+
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
+                         void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (t_initialised == 0) return CO_E_NOTINITIALIZED;
+  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+  if ((context & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
+  kelvarin::posix_com::ClassFactoryFn factory;
+  {
+    auto& registry = TheRegistry();
+    const std::lock_guard lock(registry.mutex);
+    for (const auto& [name, entry] : registry.byProgId) {
+      if (entry.clsid == clsid) factory = entry.factory;
+    }
+  }
+  if (!factory) return REGDB_E_CLASSNOTREG;
+  return factory(riid, object);
+}
+
+HRESULT CoCreateGuid(GUID* guid) {
+  if (guid == nullptr) return E_INVALIDARG;
+  static std::mutex mutex;
+  static std::mt19937_64 engine{std::random_device{}()};
+  const std::lock_guard lock(mutex);
+  const std::uint64_t a = engine();
+  const std::uint64_t b = engine();
+  std::memcpy(guid, &a, 8);
+  std::memcpy(reinterpret_cast<char*>(guid) + 8, &b, 8);
+  guid->Data3 = static_cast<std::uint16_t>((guid->Data3 & 0x0FFFU) | 0x4000U);  // version 4
+  guid->Data4[0] = static_cast<std::uint8_t>((guid->Data4[0] & 0x3FU) | 0x80U);
+  return S_OK;
+}
+
+namespace kelvarin::posix_com {
+
+CLSID RegisterClass(const std::u16string& progId, ClassFactoryFn factory) {
+  CLSID clsid{};
+  CoCreateGuid(&clsid);
+  auto& registry = TheRegistry();
+  const std::lock_guard lock(registry.mutex);
+  registry.byProgId[FoldProgId(progId)] = RegisteredClass{clsid, std::move(factory)};
+  return clsid;
+}
+
+void UnregisterClass(const std::u16string& progId) {
+  auto& registry = TheRegistry();
+  const std::lock_guard lock(registry.mutex);
+  registry.byProgId.erase(FoldProgId(progId));
+}
+
+long LiveStringCount() noexcept { return g_liveStrings.load(std::memory_order_relaxed); }
+
+}  // namespace kelvarin::posix_com

@@ -1,0 +1,161 @@
+#include "automation/variant_text.h"
+
+#include <cstring>
+
+namespace kelvarin {
+namespace {
+
+constexpr VARTYPE kNotSingle = VT_ARRAY | VT_VECTOR | VT_RESERVED;
+
+// Follows by-reference VARIANT chains to the value they end in. Gives null
+// for arrays and vectors, which are never a single value.
+const VARIANT* Resolve(const VARIANT& value, VARTYPE& tag) {
+  const VARIANT* v = &value;
+  for (;;) {
+    tag = v->vt;
+    if ((tag & kNotSingle) != 0) return nullptr;
+    if ((tag & VT_BYREF) == 0) return v;
+    tag = static_cast<VARTYPE>(tag & ~VT_BYREF);
+    if (tag != VT_VARIANT) return v;
+    if (v->pvarVal == nullptr) return nullptr;
+    v = v->pvarVal;
+  }
+}
+
+template <class T>
+T Read(const VARIANT& v, bool byRef) {
+  T out{};
+  const void* from = byRef ? v.byref : static_cast<const void*>(&v.llVal);
+  if (from != nullptr) std::memcpy(&out, from, sizeof out);
+  return out;
+}
+
+}  // namespace
+
+std::string VariantToText(const VARIANT& value) {
+  VARTYPE tag = VT_EMPTY;
+  const VARIANT* v = Resolve(value, tag);
+  if (v == nullptr || tag != VT_BSTR) return {};
+  const BSTR text = (v->vt & VT_BYREF) != 0 ? (v->pbstrVal == nullptr ? nullptr : *v->pbstrVal)
+                                            : v->bstrVal;
+  const UINT chars = SysStringByteLen(text) / 2;
+  if (chars == 0 || chars > 0x7FFFFFFFU) return {};
+  const int wide = static_cast<int>(chars);
+  const int length = WideCharToMultiByte(CP_ACP, 0, text, wide, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string out(static_cast<std::size_t>(length), '\0');
+  if (WideCharToMultiByte(CP_ACP, 0, text, wide, out.data(), length, nullptr, nullptr) <= 0) {
+    return {};
+  }
+  return out;
+}
+
+void TextToVariant(std::string_view text, VARIANT& target) {
+  VariantClear(&target);
+  BSTR converted = nullptr;
+  if (!text.empty() && text.size() <= 0x7FFFFFFFU) {
+    const int bytes = static_cast<int>(text.size());
+    const int chars = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text.data(), bytes, nullptr, 0);
+    if (chars > 0) {
+      converted = SysAllocStringLen(nullptr, static_cast<UINT>(chars));
+      if (converted != nullptr &&
+          MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text.data(), bytes, converted, chars) <= 0) {
+        SysFreeString(converted);
+        converted = nullptr;
+      }
+    }
+  }
+  target.vt = VT_BSTR;
+  target.bstrVal = converted;
+}
+
+double VariantToNumber(const VARIANT& value) {
+  VARTYPE tag = VT_EMPTY;
+  const VARIANT* p = Resolve(value, tag);
+  if (p == nullptr) return 0;
+  const VARIANT& v = *p;
+  const bool byRef = (v.vt & VT_BYREF) != 0;
+  switch (tag) {
+    case VT_I2: return Read<std::int16_t>(v, byRef);
+    case VT_I4: return Read<std::int32_t>(v, byRef);
+    case VT_R4: return Read<float>(v, byRef);
+    case VT_R8: return Read<double>(v, byRef);
+    case VT_CY: return static_cast<double>(Read<std::int64_t>(v, byRef)) / 10000.0;
+    case VT_DATE: return Read<double>(v, byRef);
+    case VT_ERROR: return Read<std::int32_t>(v, byRef);
+    case VT_BOOL: return Read<std::int16_t>(v, byRef);
+    case VT_I1: return Read<std::int8_t>(v, byRef);
+    case VT_UI1: return Read<std::uint8_t>(v, byRef);
+    case VT_UI2: return Read<std::uint16_t>(v, byRef);
+    case VT_UI4: return Read<std::uint32_t>(v, byRef);
+    case VT_I8: return static_cast<double>(Read<std::int64_t>(v, byRef));
+    case VT_UI8: return static_cast<double>(Read<std::uint64_t>(v, byRef));
+    case VT_HRESULT: return Read<std::int32_t>(v, byRef);
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_PTR: return static_cast<double>(VariantToPointer(value));
+    default: return 0;
+  }
+}
+
+std::uintptr_t VariantToPointer(const VARIANT& value) {
+  VARTYPE tag = VT_EMPTY;
+  const VARIANT* v = Resolve(value, tag);
+  if (v == nullptr || (tag != VT_DISPATCH && tag != VT_UNKNOWN && tag != VT_PTR)) return 0;
+  return Read<std::uintptr_t>(*v, (v->vt & VT_BYREF) != 0);
+}
+
+UniqueBstr WidenName(std::string_view name) {
+  if (name.size() > 0x7FFFFFF0U / 2) return {};
+  UniqueBstr wide(SysAllocStringLen(nullptr, static_cast<UINT>(name.size())));
+  if (!wide) return {};
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    wide.get()[i] = static_cast<OLECHAR>(static_cast<unsigned char>(name[i]));
+  }
+  return wide;
+}
+
+std::optional<GUID> TextToGuid(std::string_view text) {
+  if (text.empty()) {
+    GUID fresh{};
+    if (CoCreateGuid(&fresh) != S_OK) return std::nullopt;
+    return fresh;
+  }
+  if (text.size() < 34) return std::nullopt;
+  const auto brace = text.find('{');
+  if (brace == std::string_view::npos) return std::nullopt;
+  std::size_t i = brace + 1;
+  auto skipFillers = [&] {
+    while (i < text.size() && (text[i] == ' ' || text[i] == '-')) ++i;
+  };
+  std::uint8_t nibbles[32] = {};
+  for (auto& nibble : nibbles) {
+    skipFillers();
+    if (i >= text.size()) return std::nullopt;
+    const char c = text[i++];
+    if (c >= '0' && c <= '9') {
+      nibble = static_cast<std::uint8_t>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      nibble = static_cast<std::uint8_t>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      nibble = static_cast<std::uint8_t>(c - 'A' + 10);
+    } else {
+      return std::nullopt;
+    }
+  }
+  skipFillers();
+  if (i >= text.size() || text[i] != '}') return std::nullopt;
+  auto field = [&](std::size_t from, std::size_t digits) {
+    std::uint32_t v = 0;
+    for (std::size_t k = 0; k < digits; ++k) v = (v << 4U) | nibbles[from + k];
+    return v;
+  };
+  GUID guid{};
+  guid.Data1 = field(0, 8);
+  guid.Data2 = static_cast<std::uint16_t>(field(8, 4));
+  guid.Data3 = static_cast<std::uint16_t>(field(12, 4));
+  for (std::size_t k = 0; k < 8; ++k) guid.Data4[k] = static_cast<std::uint8_t>(field(16 + 2 * k, 2));
+  return guid;
+}
+
+}  // namespace kelvarin

@@ -1,0 +1,34 @@
+// Between the program's 8-bit text and the VARIANTs and UTF-16 strings of COM.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "automation/com.h"
+#include "automation/com_ptr.h"
+
+namespace kelvarin {
+
+// Only a string (also by reference) gives text; every other value gives "".
+std::string VariantToText(const VARIANT& value);
+
+// Clears the target, then stores VT_BSTR; empty text travels as a null BSTR.
+void TextToVariant(std::string_view text, VARIANT& target);
+
+// Numbers and pointers as a number; 0 for everything else. Text is never parsed.
+double VariantToNumber(const VARIANT& value);
+
+// The object pointer a VARIANT holds (VT_DISPATCH, VT_UNKNOWN, VT_PTR), at full
+// width so that 64-bit pointers survive; 0 for everything else.
+std::uintptr_t VariantToPointer(const VARIANT& value);
+
+// Each byte becomes one UTF-16 character of the same value.
+UniqueBstr WidenName(std::string_view name);
+
+// The 16 bytes of a GUID written as text; a new GUID for empty text; nothing
+// for text that is not a GUID.
+std::optional<GUID> TextToGuid(std::string_view text);
+
+}  // namespace kelvarin

@@ -1,0 +1,116 @@
+#include "wmi/query.h"
+
+#include <deque>
+
+#include "automation/com_ptr.h"
+#include "automation/variant_text.h"
+
+namespace kelvarin {
+namespace {
+
+// Copies one item at a time into slotAt(lower), slotAt(lower + 1), ... and
+// never past `upper`.
+template <class SlotAt>
+LONG Enumerate(std::uintptr_t source, LONG lower, LONG upper, SlotAt slotAt) {
+  const auto iid = TextToGuid("{00020404-0000-0000-c000-000000000046}");
+  if (source == 0 || upper < lower || !iid) return 0;
+  IEnumVARIANT* enumerator = nullptr;
+  if (IUnknownQueryInterface(reinterpret_cast<IUnknown*>(source), *iid,
+                             reinterpret_cast<void**>(&enumerator)) != 0 ||
+      enumerator == nullptr) {
+    return 0;
+  }
+  if (IEnumVariantReset(enumerator) != 0) {
+    IUnknownRelease(enumerator);
+    return 0;
+  }
+  for (LONG index = lower;; ++index) {
+    UniqueVariant element;
+    ULONG fetched = 0;
+    if (IEnumVariantNext(enumerator, 1, element.get(), &fetched) != 0 || fetched < 1) break;
+    VariantCopy(slotAt(index), element.get());
+    if (index == upper) break;
+  }
+  IUnknownRelease(enumerator);
+  return -1;
+}
+
+// The step's slots. They grow as items arrive, up to the count the set
+// announced, so a set that announces more than it holds costs nothing.
+class Slots {
+ public:
+  Slots() = default;
+  Slots(const Slots&) = delete;
+  Slots& operator=(const Slots&) = delete;
+  ~Slots() {
+    for (auto& slot : slots_) VariantClear(&slot);
+  }
+  VARIANT* At(std::size_t index) {
+    while (slots_.size() <= index) {
+      VariantInit(&slots_.emplace_back());
+    }
+    return &slots_[index];
+  }
+  auto begin() { return slots_.begin(); }
+  auto end() { return slots_.end(); }
+
+ private:
+  std::deque<VARIANT> slots_;
+};
+
+}  // namespace
+
+LONG EnumerateCollection(std::uintptr_t source, VARIANT* slots, LONG lower, LONG upper) {
+  if (slots == nullptr) return 0;
+  return Enumerate(source, lower, upper, [&](LONG index) {
+    return &slots[static_cast<std::size_t>(static_cast<std::int64_t>(index) - lower)];
+  });
+}
+
+void RunQueryStep(ObjectRef& services, std::string_view query, const HarvestAction& action,
+                  const RunOptions& options, Console& console) {
+  const bool verbose = options.Mode() == OutputMode::Verbose;
+  auto say = [&](std::string_view line) {
+    if (verbose) WriteLine(console, line);
+  };
+
+  UniqueVariant text;
+  TextToVariant(query, *text);
+  UniqueVariant objectSet;
+  AutoInvoke(services, "EXECQUERY", InvokeKind::Method, {text.get()}, objectSet.get());
+
+  // A failed query leaves no object set to count: that is "no objects",
+  // never a call through a null pointer.
+  const std::uintptr_t set = objectSet->vt == VT_DISPATCH ? VariantToPointer(*objectSet) : 0;
+  const LONG count = set == 0 ? 0 : WbemCollectionCount(set);
+  if (count <= 0) {
+    say(" - No objects found in collection");
+    return;
+  }
+  const std::uintptr_t source = WbemCollectionNewEnum(set);
+  if (source == 0) {
+    say(" - Unable to get a pointer to the iEnumVARIANT interface");
+    return;
+  }
+  Slots slots;
+  const LONG ran = Enumerate(source, 1, count, [&](LONG index) {
+    return slots.At(static_cast<std::size_t>(index - 1));
+  });
+  IUnknownRelease(reinterpret_cast<IUnknown*>(source));  // the reference _NewEnum gave us
+  if (ran == 0) {
+    say(" - Unable to enumerate collection");
+    return;
+  }
+  objectSet.reset();
+
+  ObjectRef item;
+  for (const VARIANT& slot : slots) {
+    if (VariantToNumber(slot) == 0) continue;
+    AutoSetObject(item, slot, IID_IDispatch);
+    if (!AutoIsObject(item)) return;
+    action(item);
+    AutoRelease(item);
+  }
+}
+
+}  // namespace kelvarin
