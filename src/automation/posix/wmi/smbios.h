@@ -12,13 +12,13 @@
 
 namespace kelvarin::smbios {
 
-inline constexpr std::size_t kMaxTableBytes = 1024 * 1024;
+inline constexpr std::size_t kMaxTableBytes = std::size_t{1024} * 1024;
 
 struct Structure {
   std::uint8_t type = 0;
   std::uint16_t handle = 0;
-  std::span<const std::uint8_t> formatted;   // the whole formatted area, header included
-  std::vector<std::string_view> strings;     // string 1 is strings[0]
+  std::span<const std::uint8_t> formatted;  // the whole formatted area, header included
+  std::vector<std::string_view> strings;    // string 1 is strings[0]
 };
 
 // Walks the table from its start. Stops at type 127, at a structure shorter

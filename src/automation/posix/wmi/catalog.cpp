@@ -1,0 +1,198 @@
+#include "automation/posix/wmi/catalog.h"
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+
+#include "automation/posix/wmi/smbios.h"
+
+namespace kelvarin::wmi_standin {
+namespace {
+
+constexpr int kNoType = -1;
+constexpr int kOnePerMachine = -1;
+
+// sysfs attributes never exceed a page.
+constexpr std::size_t kMaxAttributeBytes = 4096;
+constexpr std::size_t kMaxEntryPointBytes = 64;
+
+struct Source {
+  int type = kNoType;      // SMBIOS structure type
+  std::size_t offset = 0;  // byte of that structure holding the string number
+  std::string_view file;   // the same value in class/dmi/id
+};
+
+struct PropertyDef {
+  std::string_view name;
+  Source source;
+};
+
+struct ClassDef {
+  std::string_view name;
+  int instanceType = kOnePerMachine;  // else one instance per structure of this type
+  std::vector<PropertyDef> properties;
+};
+
+const std::vector<ClassDef>& Classes() {
+  static const std::vector<ClassDef> classes = {
+      {"Win32_ComputerSystem",
+       kOnePerMachine,
+       {{"Manufacturer", {1, 0x04, "sys_vendor"}},
+        {"Model", {1, 0x05, "product_name"}},
+        // Selected by the program's query; nothing on this side knows it.
+        {"AdminPasswordStatus", {}}}},
+      {"Win32_BIOS",
+       kOnePerMachine,
+       {{"Manufacturer", {0, 0x04, "bios_vendor"}},
+        {"SMBIOSBIOSVersion", {0, 0x05, "bios_version"}},
+        {"SerialNumber", {1, 0x07, "product_serial"}}}},
+      {"Win32_BaseBoard", 2, {{"SerialNumber", {2, 0x07, "board_serial"}}}},
+      {"Win32_ComputerSystemProduct",
+       kOnePerMachine,
+       {{"IdentifyingNumber", {1, 0x07, "product_serial"}}}},
+      {"Win32_SystemEnclosure", 3, {{"SerialNumber", {3, 0x07, "chassis_serial"}}}},
+  };
+  return classes;
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+const ClassDef* FindClassDef(std::string_view className) {
+  for (const ClassDef& def : Classes()) {
+    if (EqualsIgnoringAsciiCase(def.name, className)) return &def;
+  }
+  return nullptr;
+}
+
+// At most `limit` bytes of the file; nothing when it cannot be opened or read.
+std::optional<std::string> ReadFile(const std::filesystem::path& path, std::size_t limit) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string data(limit, '\0');
+  in.read(data.data(), static_cast<std::streamsize>(limit));
+  if (in.bad()) return std::nullopt;
+  data.resize(static_cast<std::size_t>(in.gcount()));
+  return data;
+}
+
+std::span<const std::uint8_t> AsBytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+const smbios::Structure* FirstOfType(const std::vector<smbios::Structure>& structures, int type) {
+  for (const smbios::Structure& s : structures) {
+    if (s.type == type) return &s;
+  }
+  return nullptr;
+}
+
+// `own` is the structure the instance stands for, if any; properties of other
+// types come from the first structure of theirs.
+Instance InstanceFromTable(const ClassDef& def, const std::vector<smbios::Structure>& structures,
+                           const smbios::Structure* own) {
+  Instance instance;
+  for (const PropertyDef& property : def.properties) {
+    PropertyValue value;
+    const Source& source = property.source;
+    if (source.type != kNoType) {
+      const smbios::Structure* from =
+          own != nullptr && own->type == source.type ? own : FirstOfType(structures, source.type);
+      if (from != nullptr) {
+        if (auto text = smbios::StringAt(*from, source.offset)) value = smbios::DecodeText(*text);
+      }
+    }
+    instance.properties.push_back({std::string(property.name), std::move(value)});
+  }
+  return instance;
+}
+
+Catalog CatalogFromStructures(const std::vector<smbios::Structure>& structures) {
+  Catalog catalog = EmptyCatalog();
+  if (structures.empty()) return catalog;
+  for (std::size_t i = 0; i < Classes().size(); ++i) {
+    const ClassDef& def = Classes()[i];
+    std::vector<Instance>& instances = catalog[i].instances;
+    if (def.instanceType == kOnePerMachine) {
+      instances.push_back(InstanceFromTable(def, structures, nullptr));
+      continue;
+    }
+    for (const smbios::Structure& s : structures) {
+      if (s.type == def.instanceType) instances.push_back(InstanceFromTable(def, structures, &s));
+    }
+  }
+  return catalog;
+}
+
+}  // namespace
+
+std::vector<std::string> PropertyNames(std::string_view className) {
+  std::vector<std::string> names;
+  if (const ClassDef* def = FindClassDef(className)) {
+    for (const PropertyDef& property : def->properties) names.emplace_back(property.name);
+  }
+  return names;
+}
+
+const ClassData* FindClass(const Catalog& catalog, std::string_view className) {
+  for (const ClassData& data : catalog) {
+    if (EqualsIgnoringAsciiCase(data.name, className)) return &data;
+  }
+  return nullptr;
+}
+
+Catalog CatalogFromTable(std::span<const std::uint8_t> table) {
+  return CatalogFromStructures(smbios::ParseTable(table));
+}
+
+Catalog CatalogFromDmiIdFiles(const std::filesystem::path& dir) {
+  Catalog catalog = EmptyCatalog();
+  for (std::size_t i = 0; i < Classes().size(); ++i) {
+    Instance instance;
+    for (const PropertyDef& property : Classes()[i].properties) {
+      PropertyValue value;
+      if (!property.source.file.empty()) {
+        if (auto content = ReadFile(dir / property.source.file, kMaxAttributeBytes)) {
+          if (!content->empty() && content->back() == '\n') content->pop_back();
+          value = smbios::DecodeText(*content);
+        }
+      }
+      instance.properties.push_back({std::string(property.name), std::move(value)});
+    }
+    catalog[i].instances.push_back(std::move(instance));
+  }
+  return catalog;
+}
+
+Catalog EmptyCatalog() {
+  Catalog catalog;
+  for (const ClassDef& def : Classes()) catalog.push_back({std::string(def.name), {}});
+  return catalog;
+}
+
+Catalog LoadCatalog(const std::filesystem::path& sysRoot) {
+  const std::filesystem::path tables = sysRoot / "firmware" / "dmi" / "tables";
+  // One byte over the limit, so that an oversized table is refused rather than cut.
+  if (auto dmi = ReadFile(tables / "DMI", smbios::kMaxTableBytes + 1)) {
+    std::span<const std::uint8_t> table = AsBytes(*dmi);
+    // The entry point only narrows the table; without a sound one the file is taken whole.
+    if (auto entryPoint = ReadFile(tables / "smbios_entry_point", kMaxEntryPointBytes)) {
+      if (auto length = smbios::TableLengthFromEntryPoint(AsBytes(*entryPoint))) {
+        table = table.first(std::min(*length, table.size()));
+      }
+    }
+    auto structures = smbios::ParseTable(table);
+    if (!structures.empty()) return CatalogFromStructures(structures);
+  }
+  const std::filesystem::path dmiId = sysRoot / "class" / "dmi" / "id";
+  std::error_code error;
+  if (std::filesystem::is_directory(dmiId, error)) return CatalogFromDmiIdFiles(dmiId);
+  return EmptyCatalog();
+}
+
+}  // namespace kelvarin::wmi_standin
