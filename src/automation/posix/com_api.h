@@ -122,6 +122,11 @@ struct IDispatch;
 struct ITypeInfo;
 struct VARIANT;
 
+struct VariantRecord {
+  void* pvRecord;
+  void* pRecInfo;
+};
+
 // The Windows VARIANT: a tag, three reserved words and a payload that is as
 // wide as two pointers (the record form), so 16 bytes on 32-bit and 24 on 64-bit.
 struct VARIANT {
@@ -154,10 +159,7 @@ struct VARIANT {
     IDispatch** ppdispVal;
     VARIANT* pvarVal;
     void* byref;
-    struct {
-      void* pvRecord;
-      void* pRecInfo;
-    } record;
+    VariantRecord record;
   };
 };
 using VARIANTARG = VARIANT;

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds both executables and runs every test: unit and whole-run tests, the
+# black-box runs of the Linux binary and of the Windows one under Wine, the
+# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# fuzzers for a bounded time, and the real SMBIOS tables beside the checkout.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+fuzz_seconds=60
+
+tools/install-deps.sh --tests
+
+step() { printf '\n=== %s\n' "$*"; }
+
+step "Windows executable (mingw-w64)"
+cmake --preset windows
+cmake --build --preset windows
+exe="$top/build/windows/src/kelvarin.exe"
+verinfo="$top/build/windows/tools/verinfo.exe"
+size=$(stat -c %s "$exe")
+echo "kelvarin.exe: $size bytes, stripped"
+
+step "Wine prefix"
+prefix=$(tools/wine-prefix.sh "$top/build/wineprefix")
+
+step "Linux build and tests"
+cmake --preset dev -DKELVARIN_WINDOWS_EXE="$exe" -DKELVARIN_WINDOWS_VERINFO="$verinfo" \
+  -DKELVARIN_WINE_PREFIX="$prefix"
+cmake --build --preset dev
+ctest --preset dev -j2
+
+step "Sanitizer build and tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
+cmake --preset sanitize
+cmake --build --preset sanitize
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --preset sanitize -j2
+
+step "Fuzzers, ${fuzz_seconds} s each"
+cmake --preset fuzz
+cmake --build --preset fuzz
+for fuzzer in fuzz_command_line fuzz_smbios; do
+  corpus="$top/build/fuzz/corpus-$fuzzer"
+  mkdir -p "$corpus"
+  "$top/build/fuzz/tests/$fuzzer" -max_total_time="$fuzz_seconds" -timeout=10 \
+    -print_final_stats=1 "$corpus" 2>&1 | tail -n 3
+done
+
+step "Real SMBIOS tables"
+check="$top/../shared/smbios/check-dumps"
+if [ -x "$check" ] && [ "$(id -u)" = 0 ]; then
+  "$check" "$top/build/dev/src/kelvarin"
+else
+  echo "skipped: needs root and ../shared/smbios/check-dumps beside the checkout"
+fi
