@@ -156,7 +156,9 @@ class ObjectSet final : public com::DispatchBase<ISWbemObjectSet> {
     *unknown = run_->data.noEnumerator ? nullptr : new Enumerator(run_);
     return run_->data.noEnumerator ? E_FAIL : S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Item(BSTR, LONG, IDispatch**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Item(BSTR, LONG, ISWbemObject**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Security_(ISWbemSecurity**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ItemIndex(LONG, ISWbemObject**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
     Log().push_back(run_->name + ".set.Count");
     *count = run_->data.announcedCount.value_or(static_cast<LONG>(run_->data.items.size()));

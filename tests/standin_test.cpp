@@ -101,10 +101,10 @@ TEST_F(StandIn, ConnectsOnlyLocallyToTheOneNamespace) {
       {"127.0.0.1", "root\\CIMV2", "", S_OK},
       {"::1", "root\\CIMV2", "", S_OK},
       {own, "root\\CIMV2", "", S_OK},
-      {".", "root\\default", "", wmi_standin::WBEM_E_INVALID_NAMESPACE},
-      {".", "root\\CIMV2", "admin", wmi_standin::WBEM_E_LOCAL_CREDENTIALS},
-      {"SERVER-NOT-HERE", "root\\CIMV2", "", wmi_standin::RPC_S_SERVER_UNAVAILABLE_HR},
-      {"10.1.2.3", "root\\CIMV2", "admin", wmi_standin::RPC_S_SERVER_UNAVAILABLE_HR},
+      {".", "root\\default", "", wmi_standin::kWbemInvalidNamespace},
+      {".", "root\\CIMV2", "admin", wmi_standin::kWbemLocalCredentials},
+      {"SERVER-NOT-HERE", "root\\CIMV2", "", wmi_standin::kRpcServerUnavailable},
+      {"10.1.2.3", "root\\CIMV2", "admin", wmi_standin::kRpcServerUnavailable},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Connect(c.server, c.nameSpace, c.user), c.expected)
@@ -143,14 +143,14 @@ TEST_F(StandIn, QueriesSelectByClassAndPropertyWithoutRegardToCase) {
        "IDENTIFYINGNUMBER",
        {"SYS-SN"},
        S_OK},
-      {"SELECT Name FROM Win32_Processor", "NAME", {}, wmi_standin::WBEM_E_INVALID_CLASS},
-      {"SELECT Nonsense FROM Win32_BIOS", "NONSENSE", {}, wmi_standin::WBEM_E_INVALID_QUERY},
+      {"SELECT Name FROM Win32_Processor", "NAME", {}, wmi_standin::kWbemInvalidClass},
+      {"SELECT Nonsense FROM Win32_BIOS", "NONSENSE", {}, wmi_standin::kWbemInvalidQuery},
       {"SELECT * FROM Win32_BIOS WHERE Manufacturer = 'x'",
        "X",
        {},
-       wmi_standin::WBEM_E_INVALID_QUERY},
-      {"SELECT FROM Win32_BIOS", "X", {}, wmi_standin::WBEM_E_INVALID_QUERY},
-      {"DELETE FROM Win32_BIOS", "X", {}, wmi_standin::WBEM_E_INVALID_QUERY},
+       wmi_standin::kWbemInvalidQuery},
+      {"SELECT FROM Win32_BIOS", "X", {}, wmi_standin::kWbemInvalidQuery},
+      {"DELETE FROM Win32_BIOS", "X", {}, wmi_standin::kWbemInvalidQuery},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Query(c.wql, c.property), c.values) << c.wql;

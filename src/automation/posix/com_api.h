@@ -254,12 +254,16 @@ struct IClassFactory : IUnknown {
   IClassFactory& operator=(const IClassFactory&) = default;
 };
 
-// The WMI object set's dual interface, as far as the program calls into it:
-// _NewEnum at slot 7, Item at 8, Count at 9.
+struct ISWbemObject;
+struct ISWbemSecurity;
+
+// The WMI object set's dual interface: _NewEnum at slot 7, Item at 8, Count at 9.
 struct ISWbemObjectSet : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** unknown) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Item(BSTR path, LONG flags, IDispatch** object) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Item(BSTR path, LONG flags, ISWbemObject** object) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_Count(LONG* count) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Security_(ISWbemSecurity** security) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ItemIndex(LONG index, ISWbemObject** object) = 0;
 
  protected:
   ISWbemObjectSet() = default;

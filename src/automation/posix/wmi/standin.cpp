@@ -2,7 +2,9 @@
 // catalog's data decides what each object answers.
 #include "automation/posix/wmi/standin.h"
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <memory>
@@ -18,7 +20,7 @@ namespace {
 
 using com::DispatchBase;
 
-constexpr HRESULT WBEM_E_INVALID_PARAMETER = MakeHresult(0x80041008U);
+constexpr HRESULT kWbemInvalidParameter = Hresult(0x80041008U);
 constexpr bool IsGet(WORD flags) { return (flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) != 0; }
 
 std::string Upper(std::string_view text) {
@@ -125,7 +127,15 @@ class ObjectSet final : public DispatchBase<ISWbemObjectSet> {
     *unknown = new Enumerator(result_);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Item(BSTR, LONG, IDispatch** object) override {
+  HRESULT STDMETHODCALLTYPE Item(BSTR, LONG, ISWbemObject** object) override {
+    if (object != nullptr) *object = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE get_Security_(ISWbemSecurity** security) override {
+    if (security != nullptr) *security = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE ItemIndex(LONG, ISWbemObject** object) override {
     if (object != nullptr) *object = nullptr;
     return E_NOTIMPL;
   }
@@ -175,7 +185,7 @@ class Security final : public DispatchBase<> {
       if (value == nullptr) return DISP_E_PARAMNOTFOUND;
       const double level = VariantToNumber(*value);
       if (level < 1 || level > 4 || level != static_cast<double>(static_cast<LONG>(level))) {
-        return WBEM_E_INVALID_PARAMETER;
+        return kWbemInvalidParameter;
       }
       level_ = static_cast<LONG>(level);
       return S_OK;
@@ -246,9 +256,9 @@ class Services final : public DispatchBase<> {
   HRESULT ExecQuery(const std::string& wql, VARIANT* result) {
     std::vector<std::string> list;
     std::string className;
-    if (!ParseSelect(wql, list, className)) return WBEM_E_INVALID_QUERY;
+    if (!ParseSelect(wql, list, className)) return kWbemInvalidQuery;
     const ClassData* cls = FindClass(*catalog_, className);
-    if (cls == nullptr) return WBEM_E_INVALID_CLASS;
+    if (cls == nullptr) return kWbemInvalidClass;
     const auto names = PropertyNames(cls->name);
     auto selected = std::make_shared<std::vector<bool>>(names.size(), list[0] == "*");
     if (list[0] != "*") {
@@ -256,7 +266,7 @@ class Services final : public DispatchBase<> {
         const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& n) {
           return Upper(n) == Upper(wanted);
         });
-        if (found == names.end()) return WBEM_E_INVALID_QUERY;
+        if (found == names.end()) return kWbemInvalidQuery;
         (*selected)[static_cast<std::size_t>(found - names.begin())] = true;
       }
     }
@@ -271,14 +281,24 @@ class Services final : public DispatchBase<> {
   std::shared_ptr<const Catalog> catalog_;
 };
 
+std::string OwnHostName() {
+  char name[256] = {};
+#ifdef _WIN32
+  DWORD size = sizeof name;
+  if (GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size) == 0) return {};
+#else
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+#endif
+  return name;
+}
+
 bool IsLocalHost(const std::string& server) {
   const std::string host = Upper(server);
   if (host.empty() || host == "." || host == "LOCALHOST" || host == "127.0.0.1" || host == "::1") {
     return true;
   }
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return false;
-  const std::string own = Upper(name);
+  const std::string own = Upper(OwnHostName());
+  if (own.empty()) return false;
   return host == own || host == own.substr(0, own.find('.')) ||
          own == host.substr(0, host.find('.'));
 }
@@ -296,10 +316,10 @@ class Locator final : public DispatchBase<> {
     const std::string server = ArgumentText(params, 0);
     const std::string nameSpace = Upper(ArgumentText(params, 1));
     const std::string user = ArgumentText(params, 2);
-    if (!nameSpace.empty() && nameSpace != "ROOT\\CIMV2") return WBEM_E_INVALID_NAMESPACE;
+    if (!nameSpace.empty() && nameSpace != "ROOT\\CIMV2") return kWbemInvalidNamespace;
     // No remote transport in this build: any other host is out of reach.
-    if (!IsLocalHost(server)) return RPC_S_SERVER_UNAVAILABLE_HR;
-    if (!user.empty()) return WBEM_E_LOCAL_CREDENTIALS;
+    if (!IsLocalHost(server)) return kRpcServerUnavailable;
+    if (!user.empty()) return kWbemLocalCredentials;
     auto catalog = std::make_shared<const Catalog>(LoadCatalog(sysRoot_));
     ComPtr<IDispatch> services = ComPtr<IDispatch>::Attach(new Services(std::move(catalog)));
     com::SetObjectResult(result, services.get());
@@ -314,11 +334,13 @@ class Locator final : public DispatchBase<> {
 
 IDispatch* CreateLocator(const std::filesystem::path& sysRoot) { return new Locator(sysRoot); }
 
+#ifndef _WIN32
 void RegisterLocator(const std::filesystem::path& sysRoot) {
   posix_com::RegisterClass(u"WbemScripting.SWbemLocator", [sysRoot](REFIID iid, void** object) {
     const ComPtr<IDispatch> locator = ComPtr<IDispatch>::Attach(CreateLocator(sysRoot));
     return locator->QueryInterface(iid, object);
   });
 }
+#endif
 
 }  // namespace kelvarin::wmi_standin

@@ -10,18 +10,22 @@
 
 namespace kelvarin::wmi_standin {
 
-inline constexpr HRESULT WBEM_E_INVALID_NAMESPACE = MakeHresult(0x8004100EU);
-inline constexpr HRESULT WBEM_E_INVALID_CLASS = MakeHresult(0x80041010U);
-inline constexpr HRESULT WBEM_E_INVALID_QUERY = MakeHresult(0x80041017U);
-inline constexpr HRESULT WBEM_E_LOCAL_CREDENTIALS = MakeHresult(0x80041064U);
-inline constexpr HRESULT RPC_S_SERVER_UNAVAILABLE_HR = MakeHresult(0x800706BAU);
+// Result codes as the Windows objects give them.
+constexpr HRESULT Hresult(unsigned long code) { return static_cast<HRESULT>(code); }
+inline constexpr HRESULT kWbemInvalidNamespace = Hresult(0x8004100EU);
+inline constexpr HRESULT kWbemInvalidClass = Hresult(0x80041010U);
+inline constexpr HRESULT kWbemInvalidQuery = Hresult(0x80041017U);
+inline constexpr HRESULT kWbemLocalCredentials = Hresult(0x80041064U);
+inline constexpr HRESULT kRpcServerUnavailable = Hresult(0x800706BAU);
 
 // A new locator (one reference, the caller's) whose connections load the
 // catalog from the sysfs root given here.
 IDispatch* CreateLocator(const std::filesystem::path& sysRoot);
 
+#ifndef _WIN32
 // Registers "WbemScripting.SWbemLocator"; each connection loads the catalog
 // from the sysfs root given here.
 void RegisterLocator(const std::filesystem::path& sysRoot);
+#endif
 
 }  // namespace kelvarin::wmi_standin
