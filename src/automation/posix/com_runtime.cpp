@@ -98,7 +98,7 @@ void SysFreeString(BSTR text) {
 
 UINT SysStringByteLen(BSTR text) { return text == nullptr ? 0 : *Header(text); }
 
-UINT SysStringLen(BSTR text) { return SysStringByteLen(text) / sizeof(OLECHAR); }
+UINT SysStringLen(BSTR text) { return static_cast<UINT>(SysStringByteLen(text) / sizeof(OLECHAR)); }
 
 void VariantInit(VARIANT* value) {
   std::memset(value, 0, sizeof *value);
