@@ -190,8 +190,9 @@ HRESULT CoCreateGuid(GUID* guid) {
 namespace kelvarin::posix_com {
 
 CLSID RegisterClass(const std::u16string& progId, ClassFactoryFn factory) {
-  CLSID clsid{};
-  CoCreateGuid(&clsid);
+  // Identifiers only need to be unique within this process.
+  static std::atomic<std::uint32_t> next{1};
+  CLSID clsid{next.fetch_add(1), 0x4B45, 0x4C56, {0x80, 0, 0, 0, 0, 0, 0, 0x01}};
   auto& registry = TheRegistry();
   const std::lock_guard lock(registry.mutex);
   registry.byProgId[FoldProgId(progId)] = RegisteredClass{clsid, std::move(factory)};

@@ -1,7 +1,8 @@
 #include "automation/posix/wmi/catalog.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cstdio>
+#include <memory>
 #include <system_error>
 
 #include "automation/posix/wmi/smbios.h"
@@ -71,13 +72,24 @@ const ClassDef* FindClassDef(std::string_view className) {
 }
 
 // At most `limit` bytes of the file; nothing when it cannot be opened or read.
+// Plain stdio: the stream library's locale set-up would cost more than the
+// whole table walk.
 std::optional<std::string> ReadFile(const std::filesystem::path& path, std::size_t limit) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string data(limit, '\0');
-  in.read(data.data(), static_cast<std::streamsize>(limit));
-  if (in.bad()) return std::nullopt;
-  data.resize(static_cast<std::size_t>(in.gcount()));
+#ifdef _WIN32
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(_wfopen(path.c_str(), L"rb"), &std::fclose);
+#else
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+#endif
+  if (!file) return std::nullopt;
+  // In small steps: tables are a few KiB, and the limit is only a ceiling.
+  std::string data;
+  char chunk[4096];
+  while (data.size() < limit) {
+    const std::size_t got = std::fread(chunk, 1, std::min(sizeof chunk, limit - data.size()), file.get());
+    data.append(chunk, got);
+    if (got == 0) break;
+  }
+  if (std::ferror(file.get()) != 0) return std::nullopt;
   return data;
 }
 

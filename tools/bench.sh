@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Compares one full Kelvarin run (four facts, five WMI classes) with one
+# `dmidecode -s system-serial-number` call on the same SMBIOS table: wall time,
+# instructions (callgrind) and peak memory. Needs root: both read the table
+# from its sysfs paths inside a private mount namespace.
+#   tools/bench.sh [RUNS]      RUNS timed runs of each (default 200)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+runs=${1:-200}
+
+if [ "$(id -u)" != 0 ]; then
+  echo "bench: run as root (it uses a private mount namespace)" >&2
+  exit 2
+fi
+tools/install-deps.sh --tests
+for p in dmidecode valgrind time; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$p" >/dev/null
+done
+
+cmake --preset release -DKELVARIN_TESTS=ON >/dev/null
+cmake --build --preset release --target kelvarin kelvarin_fixture >/dev/null
+fixture=$(mktemp -d)
+trap 'rm -rf "$fixture"' EXIT
+build/release/tests/kelvarin_fixture "$fixture"
+
+unshare -m bash -s "$fixture" "$top/build/release/src/kelvarin" "$runs" <<'INNER'
+set -euo pipefail
+fixture=$1 kelvarin=$2 runs=$3
+mount -t tmpfs none /sys/firmware
+mkdir -p /sys/firmware/dmi/tables
+cp "$fixture"/firmware/dmi/tables/* /sys/firmware/dmi/tables/
+mount -t tmpfs none /sys/class
+
+wall() {  # mean wall time of one run, in microseconds
+  local start end
+  start=$(date +%s%N)
+  for ((i = 0; i < runs; i++)); do "$@" >/dev/null; done
+  end=$(date +%s%N)
+  echo $(( (end - start) / runs / 1000 ))
+}
+instructions() {
+  valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+    sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
+}
+peak() {  # maximum resident set size, KiB
+  /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1
+}
+
+echo "same table for both: $("$kelvarin" /C) | dmidecode: $(dmidecode -s system-serial-number)"
+printf '%-42s %12s %16s %14s\n' "command" "wall (us)" "instructions" "peak RSS (KiB)"
+for cmd in "$kelvarin" "dmidecode -s system-serial-number"; do
+  # shellcheck disable=SC2086
+  printf '%-42s %12s %16s %14s\n' "$(basename ${cmd%% *})${cmd#"${cmd%% *}"}" \
+    "$(wall $cmd)" "$(instructions $cmd)" "$(peak $cmd)"
+done
+INNER
