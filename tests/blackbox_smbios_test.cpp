@@ -31,7 +31,8 @@ RunResult RunInNamespace(const std::filesystem::path& fixture, const std::string
       "set -e; mount -t tmpfs none /sys/firmware; mount -t tmpfs none /sys/class; "
       "cp -r \"$1\"/firmware/. /sys/firmware/ 2>/dev/null || true; "
       "cp -r \"$1\"/class/. /sys/class/ 2>/dev/null || true; "
-      "exec \"$2\" " + switches;
+      "exec \"$2\" " +
+      switches;
   const std::string command = "unshare -m sh -c '" + script + "' sh '" + fixture.string() +
                               "' '" KELVARIN_BIN "' 2>/dev/null";
   RunResult run;
@@ -98,15 +99,20 @@ INSTANTIATE_TEST_SUITE_P(
              Lines({"Framework,Laptop _12th Gen_,FRANBMCP0A,1.07"}), 0},
         Case{"SerialFromSecondEnclosure",
              [](const auto& root) {
-               SmbiosBuilder().System("Acme", "Box", std::nullopt).Enclosure("   ")
-                   .Enclosure("CH-2").End().WriteTo(root);
+               SmbiosBuilder()
+                   .System("Acme", "Box", std::nullopt)
+                   .Enclosure("   ")
+                   .Enclosure("CH-2")
+                   .End()
+                   .WriteTo(root);
              },
              "/C", Lines({"Acme,Box,CH-2,#NOTFOUND#"}), 0},
-        Case{"BrokenTableKeepsWhatCameBefore",
-             [](const auto& root) {
-               SmbiosBuilder().System("Acme", "Box", "S-1").Append({0x00, 0x40, 0x00}).WriteTo(root);
-             },
-             "/C", Lines({"Acme,Box,S-1,#NOTFOUND#"}), 0},
+        Case{
+            "BrokenTableKeepsWhatCameBefore",
+            [](const auto& root) {
+              SmbiosBuilder().System("Acme", "Box", "S-1").Append({0x00, 0x40, 0x00}).WriteTo(root);
+            },
+            "/C", Lines({"Acme,Box,S-1,#NOTFOUND#"}), 0},
         Case{"DmiIdFilesWithoutTable",
              [](const auto& root) {
                WriteDmiId(root, {{"sys_vendor", "LENOVO\n"},
@@ -114,15 +120,15 @@ INSTANTIATE_TEST_SUITE_P(
                                  {"bios_version", "N32ET75W (1.51 )\n"}});
              },
              "/C", Lines({"LENOVO,20XW,#NOTFOUND#,N32ET75W (1.51 )"}), 0},
-        Case{"NoFirmwareData", [](const auto&) {}, "/V",
-             Lines({"Checking Win32_ComputerSystem...", " - No objects found in collection",
-                    "Checking Win32_BIOS...", " - No objects found in collection",
-                    "Checking Win32_BaseBoard...", " - No objects found in collection",
-                    "Checking Win32_ComputerSystemProduct...",
-                    " - No objects found in collection", "Checking Win32_SystemEnclosure...",
-                    " - No objects found in collection", "", "Manufacturer:   ",
-                    "Model:          ", "Serial Number:  ", "BIOS Version:   "}),
-             0},
+        Case{
+            "NoFirmwareData", [](const auto&) {}, "/V",
+            Lines({"Checking Win32_ComputerSystem...", " - No objects found in collection",
+                   "Checking Win32_BIOS...", " - No objects found in collection",
+                   "Checking Win32_BaseBoard...", " - No objects found in collection",
+                   "Checking Win32_ComputerSystemProduct...", " - No objects found in collection",
+                   "Checking Win32_SystemEnclosure...", " - No objects found in collection", "",
+                   "Manufacturer:   ", "Model:          ", "Serial Number:  ", "BIOS Version:   "}),
+            0},
         Case{"NoFirmwareDataQuiet", [](const auto&) {}, "/N", "", 0}),
     [](const auto& tc) { return std::string(tc.param.name); });
 

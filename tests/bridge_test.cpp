@@ -229,7 +229,9 @@ INSTANTIATE_TEST_SUITE_P(
                         r->lVal = 5;
                         return S_FALSE;
                       },
-                      false, S_FALSE, {"SECURITY_/2"}}),
+                      false,
+                      S_FALSE,
+                      {"SECURITY_/2"}}),
     [](const auto& tc) { return std::string(tc.param.name); });
 
 TEST(SetObject, BindsOnlyNonNullObjectsAndNeverRecords) {
@@ -307,8 +309,8 @@ TEST_P(Enumerate, FillsAtMostTheSlotsThereAre) {
   auto source = ComPtr<Items>::Attach(new Items(c.items));
   std::vector<VARIANT> slots(4);
   for (auto& s : slots) VariantInit(&s);
-  const LONG got = EnumerateCollection(reinterpret_cast<std::uintptr_t>(source.get()),
-                                       slots.data(), c.lower, c.upper);
+  const LONG got = EnumerateCollection(reinterpret_cast<std::uintptr_t>(source.get()), slots.data(),
+                                       c.lower, c.upper);
   EXPECT_EQ(got, c.returns);
   int filled = 0;
   for (auto& s : slots) {
@@ -320,14 +322,13 @@ TEST_P(Enumerate, FillsAtMostTheSlotsThereAre) {
   EXPECT_EQ(com::LiveObjects().load(), 0) << "the enumerator or an item leaked";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Enumerate,
-    ::testing::Values(EnumerateCase{"FewerItemsThanSlots", 2, 1, 3, -1, 2},
-                      EnumerateCase{"MoreItemsThanSlots", 5, 1, 2, -1, 2},
-                      EnumerateCase{"NothingFetchedStillRan", 0, 1, 4, -1, 0},
-                      EnumerateCase{"NoBounds", 3, 0, -1, 0, 0},
-                      EnumerateCase{"LowerBoundZero", 4, 0, 3, -1, 4}),
-    [](const auto& tc) { return std::string(tc.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, Enumerate,
+                         ::testing::Values(EnumerateCase{"FewerItemsThanSlots", 2, 1, 3, -1, 2},
+                                           EnumerateCase{"MoreItemsThanSlots", 5, 1, 2, -1, 2},
+                                           EnumerateCase{"NothingFetchedStillRan", 0, 1, 4, -1, 0},
+                                           EnumerateCase{"NoBounds", 3, 0, -1, 0, 0},
+                                           EnumerateCase{"LowerBoundZero", 4, 0, 3, -1, 4}),
+                         [](const auto& tc) { return std::string(tc.param.name); });
 
 TEST(Enumerate, NullSourceLeavesTheArrayAlone) {
   VARIANT slot{};

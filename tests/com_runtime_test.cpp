@@ -53,9 +53,9 @@ TEST_P(CodePageRoundTrip, WidensAndNarrowsLosslessly) {
   const int back = WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, nullptr, 0, nullptr, nullptr);
   ASSERT_EQ(back, bytes);
   std::string narrow(static_cast<std::size_t>(back), '\0');
-  ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, narrow.data(), back, nullptr,
-                                nullptr),
-            back);
+  ASSERT_EQ(
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, narrow.data(), back, nullptr, nullptr),
+      back);
   EXPECT_EQ(narrow, c.utf8);
 }
 
@@ -65,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CodePageCase{"Latin", "Fujitsu Siemens \xC3\xA9", u"Fujitsu Siemens \u00E9"},
                       CodePageCase{"Ideograph", "\xE4\xB8\xAD", u"\u4E2D"},
                       CodePageCase{"Surrogates", "\xF0\x9F\x92\xBB", u"\U0001F4BB"},
-                      CodePageCase{"EmbeddedZero", std::string("a\0b", 3), std::u16string(u"a\0b", 3)}),
+                      CodePageCase{"EmbeddedZero", std::string("a\0b", 3),
+                                   std::u16string(u"a\0b", 3)}),
     [](const auto& tc) { return std::string(tc.param.name); });
 
 struct LossyCase {

@@ -64,10 +64,10 @@ std::string PlainReport(const std::string& maker, const std::string& model,
                 "Serial Number:  " + serial, "BIOS Version:   " + version});
 }
 
-const std::string kVerboseFound = Lines({
-    "Checking Win32_ComputerSystem...", " + Found Manufacturer", " + Found Model",
-    " - Still looking for Serial Number...", " - Still looking for BIOS Version...",
-    "Checking Win32_BIOS...", " + Found Serial Number", " + Found BIOS Version"});
+const std::string kVerboseFound =
+    Lines({"Checking Win32_ComputerSystem...", " + Found Manufacturer", " + Found Model",
+           " - Still looking for Serial Number...", " - Still looking for BIOS Version...",
+           "Checking Win32_BIOS...", " + Found Serial Number", " + Found BIOS Version"});
 
 struct RunCase {
   const char* name;
@@ -102,26 +102,24 @@ INSTANTIATE_TEST_SUITE_P(
                 ExitCode::Success},
         RunCase{"Verbose", "/V", FullMachine(),
                 kVerboseFound + PlainReport("Acme", "Rocket 9", "SN-1", "2.1"), ExitCode::Success},
-        RunCase{"Csv", "/C",
-                Machine(T("Acme, Inc."), T("R\"9"), T("x"), T(""), T("2.1")),
+        RunCase{"Csv", "/C", Machine(T("Acme, Inc."), T("R\"9"), T("x"), T(""), T("2.1")),
                 Lines({"\"Acme, Inc.\",R\"9,#NOTFOUND#,2.1"}), ExitCode::Success},
         RunCase{"CsvAllOptions", "/C /D ; /R _ /T - /A",
                 Machine(T("Acme; (Inc)"), T("O'Neil"), T("x"), T("SN"), T("")),
                 Lines({"\"Acme_ -Inc-\";\"O-Neil\";\"SN\";\"#NOTFOUND#\""}), ExitCode::Success},
         RunCase{"QuietWithNothingFound", "/N",
-                Machine(FakeValue::Null(), FakeValue::Null(), FakeValue::Null(),
-                        FakeValue::Null(), FakeValue::Null()),
+                Machine(FakeValue::Null(), FakeValue::Null(), FakeValue::Null(), FakeValue::Null(),
+                        FakeValue::Null()),
                 "", ExitCode::Success},
-        RunCase{"QuietCsvWithNothingFound", "/C /N",
-                Machine(T(" "), T(""), T(""), T(""), T("")), "", ExitCode::Success},
+        RunCase{"QuietCsvWithNothingFound", "/C /N", Machine(T(" "), T(""), T(""), T(""), T("")),
+                "", ExitCode::Success},
         RunCase{"NothingFoundWithoutQuiet", "", Machine(T(""), T(""), T(""), T(""), T("")),
                 kBlankFacts, ExitCode::Success},
         RunCase{"NothingFoundCsv", "/C /D #", Machine(T(""), T(""), T(""), T(""), T("")),
                 Lines({"\"#NOTFOUND#\"#\"#NOTFOUND#\"#\"#NOTFOUND#\"#\"#NOTFOUND#\""}),
                 ExitCode::Success},
-        RunCase{"QuietWithOneFact", "/N",
-                Machine(T(""), T("M"), T(""), T(""), T("")), PlainReport("", "M", "", ""),
-                ExitCode::Success}),
+        RunCase{"QuietWithOneFact", "/N", Machine(T(""), T("M"), T(""), T(""), T("")),
+                PlainReport("", "M", "", ""), ExitCode::Success}),
     [](const auto& tc) { return std::string(tc.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -166,42 +164,42 @@ INSTANTIATE_TEST_SUITE_P(
                 PlainReport("Acme", "Rocket 9", "SN-1", "2.1"), ExitCode::Success}),
     [](const auto& tc) { return std::string(tc.param.name); });
 
-
 FakeScenario NoSerialMachine() {
   return Machine(T("Acme"), T("Rocket 9"), T("x"), FakeValue::Null(), T("2.1"));
 }
 
-const std::string kVerboseNoSerial = Lines({
-    "Checking Win32_ComputerSystem...", " + Found Manufacturer", " + Found Model",
-    " - Still looking for Serial Number...", " - Still looking for BIOS Version...",
-    "Checking Win32_BIOS...", " + Found BIOS Version", " - Still looking for Serial Number..."});
+const std::string kVerboseNoSerial = Lines(
+    {"Checking Win32_ComputerSystem...", " + Found Manufacturer", " + Found Model",
+     " - Still looking for Serial Number...", " - Still looking for BIOS Version...",
+     "Checking Win32_BIOS...", " + Found BIOS Version", " - Still looking for Serial Number..."});
 
 const std::string kSerialMissingLine = " - Still looking for Serial Number...";
 
 INSTANTIATE_TEST_SUITE_P(
     Harvest, WholeRun,
     ::testing::Values(
-        RunCase{"ManufacturerFromBios", "/V",
-                Machine(FakeValue::Null(), T("M"), T("Bios Maker"), T("S"), T("V")),
-                Lines({"Checking Win32_ComputerSystem...", " + Found Model",
-                       " - Still looking for Manufacturer..", " - Still looking for Serial Number...",
-                       " - Still looking for BIOS Version...", "Checking Win32_BIOS...",
-                       " + Found Manufacturer", " + Found Serial Number", " + Found BIOS Version"}) +
-                    PlainReport("Bios Maker", "M", "S", "V"),
-                ExitCode::Success},
-        RunCase{"NumbersBooleansAndBlanksAreNotFound", "/V",
-                Machine(FakeValue::Number(), FakeValue::Boolean(), T("   "), T("  "),
-                        T("\tv 1 ")),
-                Lines({"Checking Win32_ComputerSystem...", " - Still looking for Manufacturer..",
-                       " - Still looking for Model...", " - Still looking for Serial Number...",
-                       " - Still looking for BIOS Version...", "Checking Win32_BIOS...",
-                       " + Found BIOS Version", " - Still looking for Manufacturer...",
-                       " - Still looking for Model...", " - Still looking for Serial Number...",
-                       "Checking Win32_BaseBoard...", " - No objects found in collection",
-                       "Checking Win32_ComputerSystemProduct...", " - No objects found in collection",
-                       "Checking Win32_SystemEnclosure...", " - No objects found in collection"}) +
-                    PlainReport("", "", "", "\tv 1"),
-                ExitCode::Success},
+        RunCase{
+            "ManufacturerFromBios", "/V",
+            Machine(FakeValue::Null(), T("M"), T("Bios Maker"), T("S"), T("V")),
+            Lines({"Checking Win32_ComputerSystem...", " + Found Model",
+                   " - Still looking for Manufacturer..", " - Still looking for Serial Number...",
+                   " - Still looking for BIOS Version...", "Checking Win32_BIOS...",
+                   " + Found Manufacturer", " + Found Serial Number", " + Found BIOS Version"}) +
+                PlainReport("Bios Maker", "M", "S", "V"),
+            ExitCode::Success},
+        RunCase{
+            "NumbersBooleansAndBlanksAreNotFound", "/V",
+            Machine(FakeValue::Number(), FakeValue::Boolean(), T("   "), T("  "), T("\tv 1 ")),
+            Lines({"Checking Win32_ComputerSystem...", " - Still looking for Manufacturer..",
+                   " - Still looking for Model...", " - Still looking for Serial Number...",
+                   " - Still looking for BIOS Version...", "Checking Win32_BIOS...",
+                   " + Found BIOS Version", " - Still looking for Manufacturer...",
+                   " - Still looking for Model...", " - Still looking for Serial Number...",
+                   "Checking Win32_BaseBoard...", " - No objects found in collection",
+                   "Checking Win32_ComputerSystemProduct...", " - No objects found in collection",
+                   "Checking Win32_SystemEnclosure...", " - No objects found in collection"}) +
+                PlainReport("", "", "", "\tv 1"),
+            ExitCode::Success},
         RunCase{"SerialFromBaseBoard", "/V",
                 WithClass(NoSerialMachine(), "Win32_BaseBoard",
                           Class({Object({{"SERIALNUMBER", T(" B-7 ")}})})),
@@ -219,8 +217,8 @@ INSTANTIATE_TEST_SUITE_P(
                 kVerboseNoSerial +
                     Lines({"Checking Win32_BaseBoard...", " - No objects found in collection",
                            "Checking Win32_ComputerSystemProduct...",
-                           " - No objects found in collection",
-                           "Checking Win32_SystemEnclosure...", " + Found Serial Number"}) +
+                           " - No objects found in collection", "Checking Win32_SystemEnclosure...",
+                           " + Found Serial Number"}) +
                     PlainReport("Acme", "Rocket 9", "E-1", "2.1"),
                 ExitCode::Success},
         RunCase{"SecondObjectWipesFirst", "/V",
@@ -229,10 +227,8 @@ INSTANTIATE_TEST_SUITE_P(
                                  Object({{"SERIALNUMBER", T("")}})})),
                 kVerboseNoSerial +
                     Lines({"Checking Win32_BaseBoard...", " + Found Serial Number",
-                           kSerialMissingLine,
-                           "Checking Win32_ComputerSystemProduct...",
-                           " - No objects found in collection",
-                           "Checking Win32_SystemEnclosure...",
+                           kSerialMissingLine, "Checking Win32_ComputerSystemProduct...",
+                           " - No objects found in collection", "Checking Win32_SystemEnclosure...",
                            " - No objects found in collection"}) +
                     PlainReport("Acme", "Rocket 9", "", "2.1"),
                 ExitCode::Success},
@@ -260,36 +256,34 @@ INSTANTIATE_TEST_SUITE_P(
                                  FakeItem{{{"SERIALNUMBER", T("B-2")}}, true},
                                  Object({{"SERIALNUMBER", T("B-3")}})})),
                 Lines({"Acme,Rocket 9,B-1,2.1"}), ExitCode::Success},
-        RunCase{"CountZeroThenEnumerationFailures", "/V",
-                Tweak(NoSerialMachine(),
-                      [](auto& s) {
-                        s.classes["Win32_ComputerSystem"].announcedCount = 0;
-                        s.classes["Win32_BaseBoard"] = Tweak(
-                            Class({Object({{"SERIALNUMBER", T("B")}})}),
-                            [](auto& c) { c.noEnumerator = true; });
-                        s.classes["Win32_ComputerSystemProduct"] = Tweak(
-                            Class({Object({{"IDENTIFYINGNUMBER", T("P")}})}),
-                            [](auto& c) { c.resetFails = true; });
-                        s.classes["Win32_SystemEnclosure"].execQueryResult =
-                            MakeHresult(0x80041017U);
-                      }),
-                Lines({"Checking Win32_ComputerSystem...", " - No objects found in collection",
-                       "Checking Win32_BIOS...", " + Found Manufacturer", " + Found BIOS Version",
-                       " - Still looking for Model...", " - Still looking for Serial Number...",
-                       "Checking Win32_BaseBoard...",
-                       " - Unable to get a pointer to the iEnumVARIANT interface",
-                       "Checking Win32_ComputerSystemProduct...",
-                       " - Unable to enumerate collection", "Checking Win32_SystemEnclosure...",
-                       " - No objects found in collection"}) +
-                    PlainReport("x", "", "", "2.1"),
-                ExitCode::Success},
+        RunCase{
+            "CountZeroThenEnumerationFailures", "/V",
+            Tweak(NoSerialMachine(),
+                  [](auto& s) {
+                    s.classes["Win32_ComputerSystem"].announcedCount = 0;
+                    s.classes["Win32_BaseBoard"] =
+                        Tweak(Class({Object({{"SERIALNUMBER", T("B")}})}),
+                              [](auto& c) { c.noEnumerator = true; });
+                    s.classes["Win32_ComputerSystemProduct"] =
+                        Tweak(Class({Object({{"IDENTIFYINGNUMBER", T("P")}})}),
+                              [](auto& c) { c.resetFails = true; });
+                    s.classes["Win32_SystemEnclosure"].execQueryResult = MakeHresult(0x80041017U);
+                  }),
+            Lines({"Checking Win32_ComputerSystem...", " - No objects found in collection",
+                   "Checking Win32_BIOS...", " + Found Manufacturer", " + Found BIOS Version",
+                   " - Still looking for Model...", " - Still looking for Serial Number...",
+                   "Checking Win32_BaseBoard...",
+                   " - Unable to get a pointer to the iEnumVARIANT interface",
+                   "Checking Win32_ComputerSystemProduct...", " - Unable to enumerate collection",
+                   "Checking Win32_SystemEnclosure...", " - No objects found in collection"}) +
+                PlainReport("x", "", "", "2.1"),
+            ExitCode::Success},
         RunCase{"QueryReturnsNoObjectSet", "/V",
                 Tweak(FullMachine(),
                       [](auto& s) { s.classes["Win32_ComputerSystem"].execReturnsNothing = true; }),
                 Lines({"Checking Win32_ComputerSystem...", " - No objects found in collection",
-                       "Checking Win32_BIOS...", " + Found Manufacturer",
-                       " + Found Serial Number", " + Found BIOS Version",
-                       " - Still looking for Model..."}) +
+                       "Checking Win32_BIOS...", " + Found Manufacturer", " + Found Serial Number",
+                       " + Found BIOS Version", " - Still looking for Model..."}) +
                     PlainReport("Acme BIOS", "", "SN-1", "2.1"),
                 ExitCode::Success}),
     [](const auto& tc) { return std::string(tc.param.name); });
@@ -319,12 +313,14 @@ TEST_P(ConnectCalls, PassesSevenArgumentsLastFirstByReference) {
 INSTANTIATE_TEST_SUITE_P(
     Arguments, ConnectCalls,
     ::testing::Values(
-        CallCase{"LocalDefaults", "",
+        CallCase{"LocalDefaults",
+                 "",
                  {"factory", "locator.GetIDsOfNames CONNECTSERVER",
                   "locator.Invoke CONNECTSERVER kind=1 args=[ref R8:128, ref BSTR:null, ref "
                   "BSTR:null, ref BSTR:null, ref BSTR:null, ref BSTR:\"root\\CIMV2\", ref "
                   "BSTR:\".\"] named=[]",
-                  "services.GetIDsOfNames SECURITY_", "services.Invoke SECURITY_ kind=2 args=[] named=[]",
+                  "services.GetIDsOfNames SECURITY_",
+                  "services.Invoke SECURITY_ kind=2 args=[] named=[]",
                   "security.GetIDsOfNames IMPERSONATIONLEVEL",
                   "security.Invoke IMPERSONATIONLEVEL kind=4 args=[I4:3] named=[-3] noresult",
                   "services.GetIDsOfNames EXECQUERY",
@@ -334,12 +330,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "Win32_ComputerSystem.enum.Reset", "Win32_ComputerSystem.enum.Next 1",
                   "Win32_ComputerSystem[0].GetIDsOfNames MANUFACTURER",
                   "Win32_ComputerSystem[0].Invoke MANUFACTURER kind=2 args=[] named=[]"}},
-        CallCase{"RemoteKerberosWithCredentials", "/M \\\\srv1. /U \"dom\\me\" /P s3cret /K",
+        CallCase{"RemoteKerberosWithCredentials",
+                 "/M \\\\srv1. /U \"dom\\me\" /P s3cret /K",
                  {"factory", "locator.GetIDsOfNames CONNECTSERVER",
                   "locator.Invoke CONNECTSERVER kind=1 args=[ref R8:128, ref BSTR:\"Kerberos:\", "
                   "ref BSTR:null, ref BSTR:\"s3cret\", ref BSTR:\"dom\\me\", ref "
                   "BSTR:\"root\\CIMV2\", ref BSTR:\"SRV1\"] named=[]"}},
-        CallCase{"Ntlm", "/M host /L",
+        CallCase{"Ntlm",
+                 "/M host /L",
                  {"factory", "locator.GetIDsOfNames CONNECTSERVER",
                   "locator.Invoke CONNECTSERVER kind=1 args=[ref R8:128, ref "
                   "BSTR:\"NTLMDomain:\", ref BSTR:null, ref BSTR:null, ref BSTR:null, ref "
@@ -351,10 +349,9 @@ TEST(ConnectCallsFallback, SecurityReadAsMethodWhenPropertyReadFails) {
   RecordingConsole console;
   EXPECT_EQ(RunInventory("", console), ExitCode::Success);
   const auto& log = FakeWmiLog();
-  const std::vector<std::string> want = {
-      "services.Invoke SECURITY_ kind=2 args=[] named=[]",
-      "services.Invoke SECURITY_ kind=1 args=[] named=[]",
-      "security.GetIDsOfNames IMPERSONATIONLEVEL"};
+  const std::vector<std::string> want = {"services.Invoke SECURITY_ kind=2 args=[] named=[]",
+                                         "services.Invoke SECURITY_ kind=1 args=[] named=[]",
+                                         "security.GetIDsOfNames IMPERSONATIONLEVEL"};
   auto at = std::search(log.begin(), log.end(), want.begin(), want.end());
   EXPECT_NE(at, log.end());
   UninstallFakeWmi();

@@ -73,11 +73,22 @@ class Item final : public LoggedObject {
     const FakeValue& value = item_.properties.at(name);
     VariantClear(result);
     switch (value.kind) {
-      case FakeValue::Kind::Text: TextToVariant(value.text, *result); break;
-      case FakeValue::Kind::Null: result->vt = VT_NULL; break;
-      case FakeValue::Kind::Number: result->vt = VT_I4; result->lVal = 42; break;
-      case FakeValue::Kind::Boolean: result->vt = VT_BOOL; result->boolVal = -1; break;
-      case FakeValue::Kind::Empty: break;
+      case FakeValue::Kind::Text:
+        TextToVariant(value.text, *result);
+        break;
+      case FakeValue::Kind::Null:
+        result->vt = VT_NULL;
+        break;
+      case FakeValue::Kind::Number:
+        result->vt = VT_I4;
+        result->lVal = 42;
+        break;
+      case FakeValue::Kind::Boolean:
+        result->vt = VT_BOOL;
+        result->boolVal = -1;
+        break;
+      case FakeValue::Kind::Empty:
+        break;
     }
     return S_OK;
   }
@@ -181,9 +192,7 @@ class Security final : public LoggedObject {
       : LoggedObject("security", {"IMPERSONATIONLEVEL"}), answer_(answer) {}
 
  protected:
-  HRESULT Answer(const std::string&, WORD, const DISPPARAMS&, VARIANT*) override {
-    return answer_;
-  }
+  HRESULT Answer(const std::string&, WORD, const DISPPARAMS&, VARIANT*) override { return answer_; }
 
  private:
   HRESULT answer_;
@@ -202,8 +211,7 @@ class Services final : public LoggedObject {
                  VARIANT* result) override {
     if (name == "SECURITY_") {
       if (scenario_->securityOnlyAsMethod && flags != DISPATCH_METHOD) return DISP_E_MEMBERNOTFOUND;
-      const auto security =
-          ComPtr<IDispatch>::Attach(new Security(scenario_->impersonationResult));
+      const auto security = ComPtr<IDispatch>::Attach(new Security(scenario_->impersonationResult));
       com::SetObjectResult(result, security.get());
       return S_OK;
     }
@@ -270,16 +278,25 @@ const std::vector<std::string>& FakeWmiLog() { return Log(); }
 std::string DescribeVariant(const VARIANT& v) {
   std::ostringstream out;
   switch (v.vt) {
-    case VT_EMPTY: return "EMPTY";
-    case VT_NULL: return "NULL";
-    case VT_I4: out << "I4:" << v.lVal; break;
-    case VT_R8: out << "R8:" << v.dblVal; break;
+    case VT_EMPTY:
+      return "EMPTY";
+    case VT_NULL:
+      return "NULL";
+    case VT_I4:
+      out << "I4:" << v.lVal;
+      break;
+    case VT_R8:
+      out << "R8:" << v.dblVal;
+      break;
     case VT_BSTR:
       if (v.bstrVal == nullptr) return "BSTR:null";
       out << "BSTR:\"" << VariantToText(v) << "\"";
       break;
-    case VT_DISPATCH: return v.pdispVal == nullptr ? "DISPATCH:null" : "DISPATCH";
-    default: out << "vt=" << v.vt; break;
+    case VT_DISPATCH:
+      return v.pdispVal == nullptr ? "DISPATCH:null" : "DISPATCH";
+    default:
+      out << "vt=" << v.vt;
+      break;
   }
   return out.str();
 }

@@ -25,27 +25,27 @@ struct FakeValue {
 
 struct FakeItem {
   std::map<std::string, FakeValue> properties;  // upper-case names; others are unknown
-  bool refusesDispatch = false;                  // QueryInterface(IDispatch) fails
+  bool refusesDispatch = false;                 // QueryInterface(IDispatch) fails
 };
 
 struct FakeClass {
   std::vector<FakeItem> items;
-  std::optional<LONG> announcedCount;    // Count, when it differs from the items
+  std::optional<LONG> announcedCount;         // Count, when it differs from the items
   std::optional<std::size_t> nextFailsAfter;  // Next fails once this many were fetched
-  HRESULT execQueryResult = S_OK;        // a failure leaves no object set
-  bool execReturnsNothing = false;       // success, but no object set in the result
-  bool noEnumerator = false;             // _NewEnum yields nothing
+  HRESULT execQueryResult = S_OK;             // a failure leaves no object set
+  bool execReturnsNothing = false;            // success, but no object set in the result
+  bool noEnumerator = false;                  // _NewEnum yields nothing
   bool resetFails = false;
 };
 
 struct FakeScenario {
   bool locatorRegistered = true;
-  HRESULT locatorCreation = S_OK;     // the class factory's answer
-  HRESULT connectResult = S_OK;       // what ConnectServer's Invoke returns
-  bool connectLookupFails = false;    // "CONNECTSERVER" unknown to the locator
-  bool securityMissing = false;       // "SECURITY_" unknown to the services object
-  bool securityOnlyAsMethod = false;  // Security_ fails as a property read
-  HRESULT impersonationResult = S_OK; // what the level write returns
+  HRESULT locatorCreation = S_OK;            // the class factory's answer
+  HRESULT connectResult = S_OK;              // what ConnectServer's Invoke returns
+  bool connectLookupFails = false;           // "CONNECTSERVER" unknown to the locator
+  bool securityMissing = false;              // "SECURITY_" unknown to the services object
+  bool securityOnlyAsMethod = false;         // Security_ fails as a property read
+  HRESULT impersonationResult = S_OK;        // what the level write returns
   std::map<std::string, FakeClass> classes;  // by class name as in the query's FROM
 };
 

@@ -22,9 +22,9 @@ class RecordingConsole : public Console {
     events.push_back("<pause " + std::to_string(milliseconds) + ">");
   }
 
-  std::string output;                // every byte written
+  std::string output;                 // every byte written
   std::vector<std::uint32_t> pauses;  // every pause, in order
-  std::vector<std::string> events;   // writes and pauses interleaved
+  std::vector<std::string> events;    // writes and pauses interleaved
 };
 
 // The lines of the output, each without its CR LF (the output must consist of

@@ -45,38 +45,38 @@ TEST_P(ToText, OnlyStringsGiveText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, ToText,
-    ::testing::Values(
-        TextCase{"Null", [](Store&) { return Tagged(VT_NULL); }, ""},
-        TextCase{"Empty", [](Store&) { return Tagged(VT_EMPTY); }, ""},
-        TextCase{"Integer", [](Store&) { return Tagged(VT_I4, 42); }, ""},
-        TextCase{"BooleanTrue", [](Store&) { return Tagged(VT_BOOL, 0xFFFF); }, ""},
-        TextCase{"Date", [](Store&) { return Tagged(VT_DATE, 0x40E5F4C000000000LL); }, ""},
-        TextCase{"NullString", [](Store&) { return Tagged(VT_BSTR); }, ""},
-        TextCase{"String", [](Store& s) { return *s.inner; }, "Lenovo"},
-        TextCase{"StringByReference",
-                 [](Store& s) {
-                   s.text = s.inner->bstrVal;
-                   VARIANT v = Tagged(VT_BYREF | VT_BSTR);
-                   v.pbstrVal = &s.text;
-                   return v;
-                 },
-                 "Lenovo"},
-        TextCase{"ChainOfVariantReferences",
-                 [](Store& s) {
-                   s.middle->vt = VT_BYREF | VT_VARIANT;
-                   s.middle->pvarVal = s.inner.get();
-                   VARIANT v = Tagged(VT_BYREF | VT_VARIANT);
-                   v.pvarVal = s.middle.get();
-                   return v;
-                 },
-                 "Lenovo"},
-        TextCase{"ArrayOfStrings",
-                 [](Store& s) {
-                   VARIANT v = *s.inner;
-                   v.vt = VT_ARRAY | VT_BSTR;
-                   return v;
-                 },
-                 ""}),
+    ::testing::Values(TextCase{"Null", [](Store&) { return Tagged(VT_NULL); }, ""},
+                      TextCase{"Empty", [](Store&) { return Tagged(VT_EMPTY); }, ""},
+                      TextCase{"Integer", [](Store&) { return Tagged(VT_I4, 42); }, ""},
+                      TextCase{"BooleanTrue", [](Store&) { return Tagged(VT_BOOL, 0xFFFF); }, ""},
+                      TextCase{"Date", [](Store&) { return Tagged(VT_DATE, 0x40E5F4C000000000LL); },
+                               ""},
+                      TextCase{"NullString", [](Store&) { return Tagged(VT_BSTR); }, ""},
+                      TextCase{"String", [](Store& s) { return *s.inner; }, "Lenovo"},
+                      TextCase{"StringByReference",
+                               [](Store& s) {
+                                 s.text = s.inner->bstrVal;
+                                 VARIANT v = Tagged(VT_BYREF | VT_BSTR);
+                                 v.pbstrVal = &s.text;
+                                 return v;
+                               },
+                               "Lenovo"},
+                      TextCase{"ChainOfVariantReferences",
+                               [](Store& s) {
+                                 s.middle->vt = VT_BYREF | VT_VARIANT;
+                                 s.middle->pvarVal = s.inner.get();
+                                 VARIANT v = Tagged(VT_BYREF | VT_VARIANT);
+                                 v.pvarVal = s.middle.get();
+                                 return v;
+                               },
+                               "Lenovo"},
+                      TextCase{"ArrayOfStrings",
+                               [](Store& s) {
+                                 VARIANT v = *s.inner;
+                                 v.vt = VT_ARRAY | VT_BSTR;
+                                 return v;
+                               },
+                               ""}),
     [](const auto& tc) { return std::string(tc.param.name); });
 
 TEST(ToText, EmbeddedZeroCharacterBecomesZeroByte) {
@@ -187,7 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
                       GuidCase{"UpperCase", "{00020404-0000-0000-C000-000000000046}", true},
                       GuidCase{"ThirtyThreeDigits", "{00020404000000000c000000000000046}", false},
                       GuidCase{"NoDashes34", "{0002040400000000C000000000000046}", true},
-                      GuidCase{"DashesAnywhere", "{-0002 0404-0000 0000-C000 0000 0000 0046 -}", true},
+                      GuidCase{"DashesAnywhere", "{-0002 0404-0000 0000-C000 0000 0000 0046 -}",
+                               true},
                       GuidCase{"NoBraces", "00020404-0000-0000-c000-000000000046", false},
                       GuidCase{"LetterG", "{00020404-0000-0000-g000-000000000046}", false},
                       GuidCase{"NoClosingBrace", "{00020404-0000-0000-c000-000000000046 ", false},

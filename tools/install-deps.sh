@@ -7,7 +7,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++)
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(libgtest-dev clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine wine64
+  packages+=(libgtest-dev clang clang-format clang-tidy libclang-rt-14-dev git
+             g++-mingw-w64-x86-64 wine wine64
              python3 util-linux)
 fi
 

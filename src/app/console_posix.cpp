@@ -1,7 +1,7 @@
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
-#include <unistd.h>
 
 #include "app/console.h"
 

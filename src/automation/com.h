@@ -9,10 +9,13 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// windows.h first: the COM headers rely on what it defines.
+// clang-format off
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <wbemdisp.h>
+// clang-format on
 #else
 #include "automation/posix/com_api.h"
 #endif

@@ -30,7 +30,8 @@ class ObjectBase : public Interface {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    const bool dispatch = std::is_base_of_v<IDispatch, Interface> && IsEqualGUID(iid, IID_IDispatch);
+    const bool dispatch =
+        std::is_base_of_v<IDispatch, Interface> && IsEqualGUID(iid, IID_IDispatch);
     if (!(IsEqualGUID(iid, IID_IUnknown) || dispatch || Supports(iid))) {
       return E_NOINTERFACE;
     }
@@ -124,7 +125,9 @@ inline const VARIANT* PutValue(const DISPPARAMS& params) {
   return nullptr;
 }
 
-// Stores text as VT_BSTR, or VT_NULL when there is none.
+// Stores UTF-8 text as VT_BSTR, or VT_NULL when there is none. UTF-8 whatever
+// the ANSI code page: the strings must reach the caller as the characters
+// they are, as WMI's do, and only the caller converts to its code page.
 inline void SetTextResult(VARIANT* result, const std::optional<std::string>& text) {
   if (result == nullptr) return;
   VariantClear(result);
@@ -132,7 +135,7 @@ inline void SetTextResult(VARIANT* result, const std::optional<std::string>& tex
     result->vt = VT_NULL;
     return;
   }
-  TextToVariant(*text, *result);
+  TextToVariant(*text, *result, CP_UTF8);
 }
 
 // Hands a new reference to `object` out through `result` as VT_DISPATCH.

@@ -79,7 +79,7 @@ class UniqueVariant {
   VARIANT* operator->() noexcept { return &value_; }
 
  private:
-  VARIANT value_;
+  VARIANT value_{};
 };
 
 class UniqueBstr {

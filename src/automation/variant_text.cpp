@@ -36,8 +36,8 @@ std::string VariantToText(const VARIANT& value) {
   VARTYPE tag = VT_EMPTY;
   const VARIANT* v = Resolve(value, tag);
   if (v == nullptr || tag != VT_BSTR) return {};
-  const BSTR text = (v->vt & VT_BYREF) != 0 ? (v->pbstrVal == nullptr ? nullptr : *v->pbstrVal)
-                                            : v->bstrVal;
+  const BSTR text =
+      (v->vt & VT_BYREF) != 0 ? (v->pbstrVal == nullptr ? nullptr : *v->pbstrVal) : v->bstrVal;
   const UINT chars = SysStringByteLen(text) / 2;
   if (chars == 0 || chars > 0x7FFFFFFFU) return {};
   const int wide = static_cast<int>(chars);
@@ -50,16 +50,18 @@ std::string VariantToText(const VARIANT& value) {
   return out;
 }
 
-void TextToVariant(std::string_view text, VARIANT& target) {
+void TextToVariant(std::string_view text, VARIANT& target, UINT codePage) {
   VariantClear(&target);
   BSTR converted = nullptr;
+  // Windows refuses MB_PRECOMPOSED for UTF-8.
+  const DWORD flags = codePage == CP_UTF8 ? 0 : MB_PRECOMPOSED;
   if (!text.empty() && text.size() <= 0x7FFFFFFFU) {
     const int bytes = static_cast<int>(text.size());
-    const int chars = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text.data(), bytes, nullptr, 0);
+    const int chars = MultiByteToWideChar(codePage, flags, text.data(), bytes, nullptr, 0);
     if (chars > 0) {
       converted = SysAllocStringLen(nullptr, static_cast<UINT>(chars));
       if (converted != nullptr &&
-          MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text.data(), bytes, converted, chars) <= 0) {
+          MultiByteToWideChar(codePage, flags, text.data(), bytes, converted, chars) <= 0) {
         SysFreeString(converted);
         converted = nullptr;
       }
@@ -76,25 +78,42 @@ double VariantToNumber(const VARIANT& value) {
   const VARIANT& v = *p;
   const bool byRef = (v.vt & VT_BYREF) != 0;
   switch (tag) {
-    case VT_I2: return Read<std::int16_t>(v, byRef);
-    case VT_I4: return Read<std::int32_t>(v, byRef);
-    case VT_R4: return Read<float>(v, byRef);
-    case VT_R8: return Read<double>(v, byRef);
-    case VT_CY: return static_cast<double>(Read<std::int64_t>(v, byRef)) / 10000.0;
-    case VT_DATE: return Read<double>(v, byRef);
-    case VT_ERROR: return Read<std::int32_t>(v, byRef);
-    case VT_BOOL: return Read<std::int16_t>(v, byRef);
-    case VT_I1: return Read<std::int8_t>(v, byRef);
-    case VT_UI1: return Read<std::uint8_t>(v, byRef);
-    case VT_UI2: return Read<std::uint16_t>(v, byRef);
-    case VT_UI4: return Read<std::uint32_t>(v, byRef);
-    case VT_I8: return static_cast<double>(Read<std::int64_t>(v, byRef));
-    case VT_UI8: return static_cast<double>(Read<std::uint64_t>(v, byRef));
-    case VT_HRESULT: return Read<std::int32_t>(v, byRef);
+    case VT_I2:
+      return Read<std::int16_t>(v, byRef);
+    case VT_I4:
+      return Read<std::int32_t>(v, byRef);
+    case VT_R4:
+      return Read<float>(v, byRef);
+    case VT_R8:
+      return Read<double>(v, byRef);
+    case VT_CY:
+      return static_cast<double>(Read<std::int64_t>(v, byRef)) / 10000.0;
+    case VT_DATE:
+      return Read<double>(v, byRef);
+    case VT_ERROR:
+      return Read<std::int32_t>(v, byRef);
+    case VT_BOOL:
+      return Read<std::int16_t>(v, byRef);
+    case VT_I1:
+      return Read<std::int8_t>(v, byRef);
+    case VT_UI1:
+      return Read<std::uint8_t>(v, byRef);
+    case VT_UI2:
+      return Read<std::uint16_t>(v, byRef);
+    case VT_UI4:
+      return Read<std::uint32_t>(v, byRef);
+    case VT_I8:
+      return static_cast<double>(Read<std::int64_t>(v, byRef));
+    case VT_UI8:
+      return static_cast<double>(Read<std::uint64_t>(v, byRef));
+    case VT_HRESULT:
+      return Read<std::int32_t>(v, byRef);
     case VT_DISPATCH:
     case VT_UNKNOWN:
-    case VT_PTR: return static_cast<double>(VariantToPointer(value));
-    default: return 0;
+    case VT_PTR:
+      return static_cast<double>(VariantToPointer(value));
+    default:
+      return 0;
   }
 }
 
@@ -154,7 +173,8 @@ std::optional<GUID> TextToGuid(std::string_view text) {
   guid.Data1 = field(0, 8);
   guid.Data2 = static_cast<std::uint16_t>(field(8, 4));
   guid.Data3 = static_cast<std::uint16_t>(field(12, 4));
-  for (std::size_t k = 0; k < 8; ++k) guid.Data4[k] = static_cast<std::uint8_t>(field(16 + 2 * k, 2));
+  for (std::size_t k = 0; k < 8; ++k)
+    guid.Data4[k] = static_cast<std::uint8_t>(field(16 + 2 * k, 2));
   return guid;
 }
 

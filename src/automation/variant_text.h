@@ -15,7 +15,9 @@ namespace kelvarin {
 std::string VariantToText(const VARIANT& value);
 
 // Clears the target, then stores VT_BSTR; empty text travels as a null BSTR.
-void TextToVariant(std::string_view text, VARIANT& target);
+// The bytes are in the ANSI code page, as all of the program's text is, or in
+// the code page given (CP_UTF8 for the WMI stand-in's data).
+void TextToVariant(std::string_view text, VARIANT& target, UINT codePage = CP_ACP);
 
 // Numbers and pointers as a number; 0 for everything else. Text is never parsed.
 double VariantToNumber(const VARIANT& value);

@@ -93,9 +93,8 @@ void RunQueryStep(ObjectRef& services, std::string_view query, const HarvestActi
     return;
   }
   Slots slots;
-  const LONG ran = Enumerate(source, 1, count, [&](LONG index) {
-    return slots.At(static_cast<std::size_t>(index - 1));
-  });
+  const LONG ran = Enumerate(
+      source, 1, count, [&](LONG index) { return slots.At(static_cast<std::size_t>(index - 1)); });
   IUnknownRelease(reinterpret_cast<IUnknown*>(source));  // the reference _NewEnum gave us
   if (ran == 0) {
     say(" - Unable to enumerate collection");

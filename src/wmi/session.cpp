@@ -7,8 +7,8 @@
 namespace kelvarin {
 namespace {
 
-constexpr double kUseMaxWait = 128.0;   // wbemConnectFlagUseMaxWait
-constexpr LONG kImpersonate = 3;        // wbemImpersonationLevelImpersonate
+constexpr double kUseMaxWait = 128.0;  // wbemConnectFlagUseMaxWait
+constexpr LONG kImpersonate = 3;       // wbemImpersonationLevelImpersonate
 
 void ReportConnectionFailure(const RunOptions& options, Console& console) {
   if (options.quiet) return;

@@ -197,6 +197,7 @@ inline constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
 inline constexpr DWORD CLSCTX_INPROC_SERVER = 1;
 inline constexpr DWORD CLSCTX_LOCAL_SERVER = 4;
 inline constexpr UINT CP_ACP = 0;
+inline constexpr UINT CP_UTF8 = 65001;  // the same as CP_ACP here
 inline constexpr DWORD MB_PRECOMPOSED = 1;
 
 // Interfaces. No virtual destructors: a destructor would take table slots
@@ -302,8 +303,8 @@ HRESULT CoCreateGuid(GUID* guid);
 // The ANSI code page of this platform is UTF-8: every character survives the
 // round trip. An unpaired surrogate narrows to "?"; an invalid UTF-8 byte
 // widens to U+FFFD. Signatures and measuring rules follow the Windows calls.
-int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int byteCount,
-                        OLECHAR* wide, int wideCount);
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int byteCount, OLECHAR* wide,
+                        int wideCount);
 int WideCharToMultiByte(UINT codePage, DWORD flags, const OLECHAR* wide, int wideCount, char* text,
                         int byteCount, const char* defaultChar, BOOL* usedDefault);
 

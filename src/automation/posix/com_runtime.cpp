@@ -18,7 +18,8 @@ const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0
 const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IEnumVARIANT = {0x00020404, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const IID IID_ISWbemObjectSet = {0x76A6415F, 0xCB41, 0x11D1, {0x8B, 0x02, 0x00, 0x60, 0x08, 0x06, 0xD9, 0xB6}};
+const IID IID_ISWbemObjectSet = {
+    0x76A6415F, 0xCB41, 0x11D1, {0x8B, 0x02, 0x00, 0x60, 0x08, 0x06, 0xD9, 0xB6}};
 
 namespace {
 
@@ -51,7 +52,7 @@ BSTR AllocateBytes(const void* bytes, std::size_t byteCount) {
 thread_local int t_initialised = 0;
 
 struct RegisteredClass {
-  CLSID clsid;
+  CLSID clsid{};
   kelvarin::posix_com::ClassFactoryFn factory;
 };
 

@@ -78,14 +78,16 @@ std::optional<std::string> ReadFile(const std::filesystem::path& path, std::size
 #ifdef _WIN32
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(_wfopen(path.c_str(), L"rb"), &std::fclose);
 #else
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
 #endif
   if (!file) return std::nullopt;
   // In small steps: tables are a few KiB, and the limit is only a ceiling.
   std::string data;
   char chunk[4096];
   while (data.size() < limit) {
-    const std::size_t got = std::fread(chunk, 1, std::min(sizeof chunk, limit - data.size()), file.get());
+    const std::size_t got =
+        std::fread(chunk, 1, std::min(sizeof chunk, limit - data.size()), file.get());
     data.append(chunk, got);
     if (got == 0) break;
   }

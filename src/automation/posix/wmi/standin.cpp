@@ -272,8 +272,8 @@ class Services final : public DispatchBase<> {
     }
     // The set shares the catalog; the class data is aliased, not copied.
     std::shared_ptr<const ClassData> shared(catalog_, cls);
-    ComPtr<IDispatch> set =
-        ComPtr<IDispatch>::Attach(new ObjectSet(QueryResult{std::move(shared), std::move(selected)}));
+    ComPtr<IDispatch> set = ComPtr<IDispatch>::Attach(
+        new ObjectSet(QueryResult{std::move(shared), std::move(selected)}));
     com::SetObjectResult(result, set.get());
     return S_OK;
   }
