@@ -33,67 +33,43 @@ TEST(Bstr, KeepsByteCountEmbeddedZerosAndTerminator) {
   SysFreeString(nullptr);
 }
 
-struct CodePageCase {
-  const char* name;
-  std::string utf8;
-  std::u16string utf16;
-};
-
-class CodePageRoundTrip : public ::testing::TestWithParam<CodePageCase> {};
-
-TEST_P(CodePageRoundTrip, WidensAndNarrowsLosslessly) {
-  const auto& c = GetParam();
-  const int bytes = static_cast<int>(c.utf8.size());
-  const int chars = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, c.utf8.data(), bytes, nullptr, 0);
-  ASSERT_EQ(chars, static_cast<int>(c.utf16.size()));
+std::u16string Widen(const std::string& utf8) {
+  const int bytes = static_cast<int>(utf8.size());
+  const int chars = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, utf8.data(), bytes, nullptr, 0);
   std::u16string wide(static_cast<std::size_t>(chars), u'\0');
-  ASSERT_EQ(MultiByteToWideChar(CP_ACP, 1, c.utf8.data(), bytes, wide.data(), chars), chars);
-  EXPECT_EQ(wide, c.utf16);
-
-  const int back = WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, nullptr, 0, nullptr, nullptr);
-  ASSERT_EQ(back, bytes);
-  std::string narrow(static_cast<std::size_t>(back), '\0');
-  ASSERT_EQ(
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, narrow.data(), back, nullptr, nullptr),
-      back);
-  EXPECT_EQ(narrow, c.utf8);
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 1, utf8.data(), bytes, wide.data(), chars), chars);
+  return wide;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, CodePageRoundTrip,
-    ::testing::Values(CodePageCase{"Ascii", "Dell Inc.", u"Dell Inc."},
-                      CodePageCase{"Latin", "Fujitsu Siemens \xC3\xA9", u"Fujitsu Siemens \u00E9"},
-                      CodePageCase{"Ideograph", "\xE4\xB8\xAD", u"\u4E2D"},
-                      CodePageCase{"Surrogates", "\xF0\x9F\x92\xBB", u"\U0001F4BB"},
-                      CodePageCase{"EmbeddedZero", std::string("a\0b", 3),
-                                   std::u16string(u"a\0b", 3)}),
-    [](const auto& tc) { return std::string(tc.param.name); });
-
-struct LossyCase {
-  const char* name;
-  std::string input;
-  std::u16string widened;
-};
-
-class InvalidUtf8 : public ::testing::TestWithParam<LossyCase> {};
-
-TEST_P(InvalidUtf8, BecomesReplacementCharacters) {
-  const auto& c = GetParam();
-  std::u16string wide(16, u'\0');
-  const int n = MultiByteToWideChar(CP_ACP, 1, c.input.data(), static_cast<int>(c.input.size()),
-                                    wide.data(), 16);
-  wide.resize(static_cast<std::size_t>(n));
-  EXPECT_EQ(wide, c.widened);
+std::string Narrow(const std::u16string& wide) {
+  const int chars = static_cast<int>(wide.size());
+  const int bytes =
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(bytes), '\0');
+  EXPECT_EQ(
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, narrow.data(), bytes, nullptr, nullptr),
+      bytes);
+  return narrow;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bytes, InvalidUtf8,
-    ::testing::Values(LossyCase{"Latin1Byte", "caf\xE9", u"caf\uFFFD"},
-                      LossyCase{"TruncatedSequence", "\xE4\xB8", u"\uFFFD\uFFFD"},
-                      LossyCase{"Overlong", "\xC0\xAF", u"\uFFFD\uFFFD"},
-                      LossyCase{"EncodedSurrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
-                      LossyCase{"StrayContinuation", "a\x80z", u"a\uFFFDz"}),
-    [](const auto& tc) { return std::string(tc.param.name); });
+TEST(CodePage, WidensLosslesslyAndReplacesInvalidBytes) {
+  const std::pair<std::string, std::u16string> roundTrips[] = {
+      {"Dell Inc.", u"Dell Inc."},
+      {"Fujitsu Siemens \xC3\xA9", u"Fujitsu Siemens \u00E9"},
+      {"\xE4\xB8\xAD", u"\u4E2D"},
+      {"\xF0\x9F\x92\xBB", u"\U0001F4BB"},
+      {std::string("a\0b", 3), std::u16string(u"a\0b", 3)}};
+  for (const auto& [utf8, utf16] : roundTrips) {
+    EXPECT_EQ(Widen(utf8), utf16);
+    EXPECT_EQ(Narrow(utf16), utf8);
+  }
+  const std::pair<std::string, std::u16string> invalid[] = {{"caf\xE9", u"caf\uFFFD"},
+                                                            {"\xE4\xB8", u"\uFFFD\uFFFD"},
+                                                            {"\xC0\xAF", u"\uFFFD\uFFFD"},
+                                                            {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+                                                            {"a\x80z", u"a\uFFFDz"}};
+  for (const auto& [bytes, widened] : invalid) EXPECT_EQ(Widen(bytes), widened);
+}
 
 TEST(CodePage, UnpairedSurrogateNarrowsToQuestionMark) {
   const char16_t wide[] = {u'a', 0xD800, u'b', 0xDC00};

@@ -1,30 +1,12 @@
 // Conversions between VARIANTs and the program's text and numbers.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <functional>
-#include <limits>
-
 #include "automation/com_object.h"
 #include "automation/com_ptr.h"
 #include "automation/variant_text.h"
 
 namespace kelvarin {
 namespace {
-
-// Variables that by-reference VARIANTs point at must outlive the case.
-struct Store {
-  UniqueVariant inner;
-  UniqueVariant middle;
-  BSTR text = nullptr;
-  LONG number = 0;
-};
-
-struct TextCase {
-  const char* name;
-  std::function<VARIANT(Store&)> make;
-  std::string text;
-};
 
 VARIANT Tagged(VARTYPE vt, LONGLONG payload = 0) {
   VARIANT v;
@@ -34,52 +16,36 @@ VARIANT Tagged(VARTYPE vt, LONGLONG payload = 0) {
   return v;
 }
 
-class ToText : public ::testing::TestWithParam<TextCase> {};
+TEST(VariantText, OnlyStringsGiveTextAlsoThroughReferenceChains) {
+  UniqueVariant text;
+  TextToVariant("Lenovo", *text);
+  BSTR raw = text->bstrVal;
+  VARIANT byRefString = Tagged(VT_BYREF | VT_BSTR);
+  byRefString.pbstrVal = &raw;
+  UniqueVariant middle;
+  middle->vt = VT_BYREF | VT_VARIANT;
+  middle->pvarVal = text.get();
+  VARIANT chain = Tagged(VT_BYREF | VT_VARIANT);
+  chain.pvarVal = middle.get();
+  VARIANT array = *text;
+  array.vt = VT_ARRAY | VT_BSTR;
 
-TEST_P(ToText, OnlyStringsGiveText) {
-  Store store;
-  TextToVariant("Lenovo", *store.inner);
-  const VARIANT v = GetParam().make(store);
-  EXPECT_EQ(VariantToText(v), GetParam().text);
+  const std::pair<VARIANT, std::string> cases[] = {{Tagged(VT_NULL), ""},
+                                                   {Tagged(VT_EMPTY), ""},
+                                                   {Tagged(VT_I4, 42), ""},
+                                                   {Tagged(VT_BOOL, 0xFFFF), ""},
+                                                   {Tagged(VT_DATE, 0x40E5F4C000000000LL), ""},
+                                                   {Tagged(VT_BSTR), ""},
+                                                   {*text, "Lenovo"},
+                                                   {byRefString, "Lenovo"},
+                                                   {chain, "Lenovo"},
+                                                   {array, ""}};
+  for (const auto& [value, expected] : cases) {
+    EXPECT_EQ(VariantToText(value), expected) << "tag " << value.vt;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, ToText,
-    ::testing::Values(TextCase{"Null", [](Store&) { return Tagged(VT_NULL); }, ""},
-                      TextCase{"Empty", [](Store&) { return Tagged(VT_EMPTY); }, ""},
-                      TextCase{"Integer", [](Store&) { return Tagged(VT_I4, 42); }, ""},
-                      TextCase{"BooleanTrue", [](Store&) { return Tagged(VT_BOOL, 0xFFFF); }, ""},
-                      TextCase{"Date", [](Store&) { return Tagged(VT_DATE, 0x40E5F4C000000000LL); },
-                               ""},
-                      TextCase{"NullString", [](Store&) { return Tagged(VT_BSTR); }, ""},
-                      TextCase{"String", [](Store& s) { return *s.inner; }, "Lenovo"},
-                      TextCase{"StringByReference",
-                               [](Store& s) {
-                                 s.text = s.inner->bstrVal;
-                                 VARIANT v = Tagged(VT_BYREF | VT_BSTR);
-                                 v.pbstrVal = &s.text;
-                                 return v;
-                               },
-                               "Lenovo"},
-                      TextCase{"ChainOfVariantReferences",
-                               [](Store& s) {
-                                 s.middle->vt = VT_BYREF | VT_VARIANT;
-                                 s.middle->pvarVal = s.inner.get();
-                                 VARIANT v = Tagged(VT_BYREF | VT_VARIANT);
-                                 v.pvarVal = s.middle.get();
-                                 return v;
-                               },
-                               "Lenovo"},
-                      TextCase{"ArrayOfStrings",
-                               [](Store& s) {
-                                 VARIANT v = *s.inner;
-                                 v.vt = VT_ARRAY | VT_BSTR;
-                                 return v;
-                               },
-                               ""}),
-    [](const auto& tc) { return std::string(tc.param.name); });
-
-TEST(ToText, EmbeddedZeroCharacterBecomesZeroByte) {
+TEST(VariantText, EmbeddedZeroCharacterBecomesZeroByte) {
   const char16_t chars[] = {u'A', 0, u'B'};
   UniqueVariant v;
   v->vt = VT_BSTR;
@@ -87,7 +53,7 @@ TEST(ToText, EmbeddedZeroCharacterBecomesZeroByte) {
   EXPECT_EQ(VariantToText(*v), std::string("A\0B", 3));
 }
 
-TEST(FromText, EmptyTextIsANullStringNotEmpty) {
+TEST(VariantText, EmptyTextIsANullStringNotEmpty) {
   UniqueVariant v;
   v->vt = VT_I4;
   TextToVariant("", *v);
@@ -98,52 +64,35 @@ TEST(FromText, EmptyTextIsANullStringNotEmpty) {
   EXPECT_EQ(VariantToText(*v), "root\\CIMV2");
 }
 
-struct NumberCase {
-  const char* name;
-  VARIANT value;
-  double number;
-};
-
 VARIANT WithDouble(VARTYPE vt, double d) {
   VARIANT v = Tagged(vt);
   v.dblVal = d;
   return v;
 }
 
-class ToNumber : public ::testing::TestWithParam<NumberCase> {};
-
-TEST_P(ToNumber, ReadsEachTagAtItsWidth) {
-  EXPECT_DOUBLE_EQ(VariantToNumber(GetParam().value), GetParam().number);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Tags, ToNumber,
-    ::testing::Values(NumberCase{"I2Negative", Tagged(VT_I2, 0xFFFE), -2},
-                      NumberCase{"I4", Tagged(VT_I4, 0x7FFFFFFF), 2147483647.0},
-                      NumberCase{"UI4AllBits", Tagged(VT_UI4, 0xFFFFFFFFLL), 4294967295.0},
-                      NumberCase{"BoolTrue", Tagged(VT_BOOL, 0xFFFF), -1},
-                      NumberCase{"Currency", Tagged(VT_CY, 25), 0.0025},
-                      NumberCase{"R8", WithDouble(VT_R8, 128.0), 128.0},
-                      NumberCase{"Date", WithDouble(VT_DATE, 45000.5), 45000.5},
-                      NumberCase{"I1", Tagged(VT_I1, 0x80), -128},
-                      NumberCase{"UI1", Tagged(VT_UI1, 0x80), 128},
-                      NumberCase{"I8", Tagged(VT_I8, -5), -5},
-                      NumberCase{"Error", Tagged(VT_ERROR, 0x80004005LL), -2147467259.0},
-                      NumberCase{"NullDispatch", Tagged(VT_DISPATCH), 0},
-                      NumberCase{"Int", Tagged(VT_INT, 7), 0},
-                      NumberCase{"Empty", Tagged(VT_EMPTY, 9), 0},
-                      NumberCase{"ArrayOfI4", Tagged(VT_ARRAY | VT_I4, 9), 0}),
-    [](const auto& tc) { return std::string(tc.param.name); });
-
-TEST(ToNumber, TextIsNeverParsedAndReferencesAreFollowed) {
+TEST(VariantNumber, ReadsEachTagAtItsWidthAndNeverParsesText) {
   UniqueVariant digits;
   TextToVariant("42", *digits);
-  EXPECT_EQ(VariantToNumber(*digits), 0);
-
-  LONG n = 17;
+  LONG referenced = 17;
   VARIANT byRef = Tagged(VT_BYREF | VT_I4);
-  byRef.byref = &n;
-  EXPECT_EQ(VariantToNumber(byRef), 17);
+  byRef.byref = &referenced;
+  const std::pair<VARIANT, double> cases[] = {{Tagged(VT_I2, 0xFFFE), -2},
+                                              {Tagged(VT_UI4, 0xFFFFFFFFLL), 4294967295.0},
+                                              {Tagged(VT_BOOL, 0xFFFF), -1},
+                                              {Tagged(VT_CY, 25), 0.0025},
+                                              {WithDouble(VT_R8, 128.0), 128.0},
+                                              {WithDouble(VT_DATE, 45000.5), 45000.5},
+                                              {Tagged(VT_I1, 0x80), -128},
+                                              {Tagged(VT_UI1, 0x80), 128},
+                                              {Tagged(VT_ERROR, 0x80004005LL), -2147467259.0},
+                                              {Tagged(VT_DISPATCH), 0},
+                                              {Tagged(VT_INT, 7), 0},
+                                              {Tagged(VT_ARRAY | VT_I4, 9), 0},
+                                              {*digits, 0},
+                                              {byRef, 17}};
+  for (const auto& [value, expected] : cases) {
+    EXPECT_DOUBLE_EQ(VariantToNumber(value), expected) << "tag " << value.vt;
+  }
 }
 
 class Plain final : public com::DispatchBase<> {
@@ -152,54 +101,42 @@ class Plain final : public com::DispatchBase<> {
   HRESULT InvokeMember(DISPID, WORD, const DISPPARAMS&, VARIANT*) override { return E_FAIL; }
 };
 
-TEST(ToPointer, KeepsTheFullPointerWidth) {
+TEST(VariantPointer, KeepsTheFullPointerWidth) {
   auto object = ComPtr<IDispatch>::Attach(new Plain());
   UniqueVariant v;
   com::SetObjectResult(v.get(), object.get());
-  EXPECT_EQ(VariantToPointer(*v), reinterpret_cast<std::uintptr_t>(object.get()));
+  const auto expected = reinterpret_cast<std::uintptr_t>(object.get());
+  EXPECT_EQ(VariantToPointer(*v), expected);
   EXPECT_NE(VariantToNumber(*v), 0);
   IDispatch* held = object.get();
   VARIANT byRef = Tagged(VT_BYREF | VT_DISPATCH);
   byRef.ppdispVal = &held;
-  EXPECT_EQ(VariantToPointer(byRef), reinterpret_cast<std::uintptr_t>(held));
+  EXPECT_EQ(VariantToPointer(byRef), expected);
   EXPECT_EQ(VariantToPointer(Tagged(VT_I4, 5)), 0U);
 }
 
-struct GuidCase {
-  const char* name;
-  const char* text;
-  bool isGuid;
-};
-
-class Guid : public ::testing::TestWithParam<GuidCase> {};
-
-TEST_P(Guid, ReadsTheEnumeratorInterfaceInAnyWriting) {
-  const auto guid = TextToGuid(GetParam().text);
-  ASSERT_EQ(guid.has_value(), GetParam().isGuid);
-  if (guid) {
-    EXPECT_TRUE(*guid == IID_IEnumVARIANT);
+TEST(Guid, ReadsTheEnumeratorInterfaceInAnyWriting) {
+  const std::pair<const char*, bool> cases[] = {
+      {"{00020404-0000-0000-c000-000000000046}", true},
+      {"{00020404-0000-0000-C000-000000000046}", true},
+      {"{0002040400000000C000000000000046}", true},
+      {"{-0002 0404-0000 0000-C000 0000 0000 0046 -}", true},
+      {"{00020404000000000c000000000000046}", false},  // 33 digits
+      {"00020404-0000-0000-c000-000000000046", false},
+      {"{00020404-0000-0000-g000-000000000046}", false},
+      {"{00020404-0000-0000-c000-000000000046 ", false},
+      {"{0002}", false}};
+  for (const auto& [text, isGuid] : cases) {
+    const auto guid = TextToGuid(text);
+    EXPECT_EQ(guid.has_value(), isGuid) << text;
+    if (guid) {
+      EXPECT_TRUE(*guid == IID_IEnumVARIANT) << text;
+    }
   }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, Guid,
-    ::testing::Values(GuidCase{"Usual", "{00020404-0000-0000-c000-000000000046}", true},
-                      GuidCase{"UpperCase", "{00020404-0000-0000-C000-000000000046}", true},
-                      GuidCase{"ThirtyThreeDigits", "{00020404000000000c000000000000046}", false},
-                      GuidCase{"NoDashes34", "{0002040400000000C000000000000046}", true},
-                      GuidCase{"DashesAnywhere", "{-0002 0404-0000 0000-C000 0000 0000 0046 -}",
-                               true},
-                      GuidCase{"NoBraces", "00020404-0000-0000-c000-000000000046", false},
-                      GuidCase{"LetterG", "{00020404-0000-0000-g000-000000000046}", false},
-                      GuidCase{"NoClosingBrace", "{00020404-0000-0000-c000-000000000046 ", false},
-                      GuidCase{"TooShort", "{0002}", false}),
-    [](const auto& tc) { return std::string(tc.param.name); });
-
-TEST(Guid, EmptyTextGivesAFreshGuidEachTime) {
   const auto a = TextToGuid("");
   const auto b = TextToGuid("");
   ASSERT_TRUE(a && b);
-  EXPECT_FALSE(*a == *b);
+  EXPECT_FALSE(*a == *b) << "empty text makes a fresh GUID each time";
 }
 
 }  // namespace
