@@ -56,14 +56,6 @@ const std::vector<ClassDef>& Classes() {
   return classes;
 }
 
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  };
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 const ClassDef* FindClassDef(std::string_view className) {
   for (const ClassDef& def : Classes()) {
     if (EqualsIgnoringAsciiCase(def.name, className)) return &def;
@@ -151,6 +143,14 @@ std::vector<std::string> PropertyNames(std::string_view className) {
     for (const PropertyDef& property : def->properties) names.emplace_back(property.name);
   }
   return names;
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 const ClassData* FindClass(const Catalog& catalog, std::string_view className) {

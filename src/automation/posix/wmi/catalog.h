@@ -33,6 +33,9 @@ struct ClassData {
 // The five classes, always all present (possibly without instances).
 using Catalog = std::vector<ClassData>;
 
+// WMI matches class and property names without regard to (ASCII) case.
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
 // The property names each class knows, in table order; empty for an unknown class.
 // Matching of class and property names is case-insensitive (ASCII).
 std::vector<std::string> PropertyNames(std::string_view className);

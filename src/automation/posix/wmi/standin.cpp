@@ -47,7 +47,9 @@ class WmiObject final : public DispatchBase<> {
   DISPID FindMember(const std::string& upperName) override {
     const auto& properties = class_->instances[instance_].properties;
     for (std::size_t i = 0; i < properties.size(); ++i) {
-      if (Upper(properties[i].name) == upperName) return static_cast<DISPID>(i + 1);
+      if (EqualsIgnoringAsciiCase(properties[i].name, upperName)) {
+        return static_cast<DISPID>(i + 1);
+      }
     }
     return DISPID_UNKNOWN;
   }
@@ -264,7 +266,7 @@ class Services final : public DispatchBase<> {
     if (list[0] != "*") {
       for (const auto& wanted : list) {
         const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& n) {
-          return Upper(n) == Upper(wanted);
+          return EqualsIgnoringAsciiCase(n, wanted);
         });
         if (found == names.end()) return kWbemInvalidQuery;
         (*selected)[static_cast<std::size_t>(found - names.begin())] = true;
