@@ -21,7 +21,6 @@ class Scripted final : public com::DispatchBase<> {
  public:
   explicit Scripted(std::map<std::string, Handler> members) : members_(std::move(members)) {}
   std::vector<std::string> calls;
-  DISPPARAMS lastParams{};
   std::vector<VARIANT> lastArgs;
   std::vector<DISPID> lastNamed;
 
@@ -38,7 +37,6 @@ class Scripted final : public com::DispatchBase<> {
     auto it = members_.begin();
     std::advance(it, id - 1);
     calls.push_back(it->first + "/" + std::to_string(flags));
-    lastParams = params;
     lastArgs.assign(params.rgvarg, params.rgvarg + params.cArgs);
     lastNamed.assign(params.rgdispidNamedArgs, params.rgdispidNamedArgs + params.cNamedArgs);
     return it->second(flags, params, result);
@@ -152,7 +150,7 @@ TEST(Invoke, ArgumentsGoLastFirstAsReferencesToTheCallersVariables) {
   UniqueVariant result;
   AutoInvoke(f.object, "CALL", InvokeKind::Method, {a.get(), b.get(), c.get()}, result.get());
   ASSERT_EQ(callee->lastArgs.size(), 3U);
-  EXPECT_EQ(callee->lastParams.cNamedArgs, 0U);
+  EXPECT_TRUE(callee->lastNamed.empty());
   for (const auto& arg : callee->lastArgs) EXPECT_EQ(arg.vt, VT_BYREF | VT_VARIANT);
   EXPECT_EQ(callee->lastArgs[0].pvarVal, c.get());
   EXPECT_EQ(callee->lastArgs[1].pvarVal, b.get());
@@ -191,48 +189,36 @@ Handler GivesObject(bool onlyAsMethod) {
   };
 }
 
-struct SubobjectCase {
-  const char* name;
-  Handler member;
-  bool yields;
-  HRESULT recorded;
-  std::vector<std::string> calls;
-};
-
-class Subobject : public ::testing::TestWithParam<SubobjectCase> {};
-
-TEST_P(Subobject, ReadsAsPropertyThenAsMethod) {
-  const auto& c = GetParam();
-  OnFreshThread([&] {
-    Fixture f;
-    Scripted* callee = f.Make({{"SECURITY_", c.member}});
-    {
-      const ObjectRef yielded = AutoGetSubobject(f.object, "SECURITY_");
-      EXPECT_EQ(AutoIsObject(yielded), c.yields);
-      EXPECT_EQ(LastAutomationResult(), c.recorded);
-      EXPECT_EQ(callee->calls, c.calls);
-    }
-    f.object.Reset();
-    EXPECT_EQ(com::LiveObjects().load(), 0);
-  });
+TEST(Subobject, ReadsAsPropertyThenAsMethod) {
+  const Handler notAnObject = [](WORD, const DISPPARAMS&, VARIANT* r) {
+    r->vt = VT_I4;
+    r->lVal = 5;
+    return S_FALSE;
+  };
+  const struct {
+    Handler member;
+    bool yields;
+    HRESULT recorded;
+    std::vector<std::string> calls;
+  } cases[] = {{GivesObject(false), true, S_OK, {"SECURITY_/2"}},
+               {GivesObject(true), true, S_OK, {"SECURITY_/2", "SECURITY_/1"}},
+               {Returns(E_FAIL), false, E_FAIL, {"SECURITY_/2", "SECURITY_/1"}},
+               {notAnObject, false, S_FALSE, {"SECURITY_/2"}}};
+  for (const auto& c : cases) {
+    OnFreshThread([&] {
+      Fixture f;
+      Scripted* callee = f.Make({{"SECURITY_", c.member}});
+      {
+        const ObjectRef yielded = AutoGetSubobject(f.object, "SECURITY_");
+        EXPECT_EQ(AutoIsObject(yielded), c.yields);
+        EXPECT_EQ(LastAutomationResult(), c.recorded);
+        EXPECT_EQ(callee->calls, c.calls);
+      }
+      f.object.Reset();
+      EXPECT_EQ(com::LiveObjects().load(), 0);
+    });
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Subobject,
-    ::testing::Values(
-        SubobjectCase{"AsProperty", GivesObject(false), true, S_OK, {"SECURITY_/2"}},
-        SubobjectCase{"AsMethod", GivesObject(true), true, S_OK, {"SECURITY_/2", "SECURITY_/1"}},
-        SubobjectCase{"BothFail", Returns(E_FAIL), false, E_FAIL, {"SECURITY_/2", "SECURITY_/1"}},
-        SubobjectCase{"NotAnObject",
-                      [](WORD, const DISPPARAMS&, VARIANT* r) {
-                        r->vt = VT_I4;
-                        r->lVal = 5;
-                        return S_FALSE;
-                      },
-                      false,
-                      S_FALSE,
-                      {"SECURITY_/2"}}),
-    [](const auto& tc) { return std::string(tc.param.name); });
 
 TEST(SetObject, BindsOnlyNonNullObjectsAndNeverRecords) {
   OnFreshThread([] {
@@ -293,42 +279,33 @@ class Items final : public com::ObjectBase<IEnumVARIANT> {
   ULONG given_ = 0;
 };
 
-struct EnumerateCase {
-  const char* name;
-  ULONG items;
-  LONG lower;
-  LONG upper;
-  LONG returns;
-  int filled;
-};
-
-class Enumerate : public ::testing::TestWithParam<EnumerateCase> {};
-
-TEST_P(Enumerate, FillsAtMostTheSlotsThereAre) {
-  const auto& c = GetParam();
-  auto source = ComPtr<Items>::Attach(new Items(c.items));
-  std::vector<VARIANT> slots(4);
-  for (auto& s : slots) VariantInit(&s);
-  const LONG got = EnumerateCollection(reinterpret_cast<std::uintptr_t>(source.get()), slots.data(),
-                                       c.lower, c.upper);
-  EXPECT_EQ(got, c.returns);
-  int filled = 0;
-  for (auto& s : slots) {
-    if (s.vt == VT_DISPATCH) ++filled;
-    VariantClear(&s);
+TEST(Enumerate, FillsAtMostTheSlotsThereAre) {
+  const struct {
+    ULONG items;
+    LONG lower, upper, returns;
+    int filled;
+  } cases[] = {{2, 1, 3, -1, 2},   // fewer items than slots
+               {5, 1, 2, -1, 2},   // more items than slots
+               {0, 1, 4, -1, 0},   // nothing fetched, but it ran
+               {3, 0, -1, 0, 0},   // an array without bounds
+               {4, 0, 3, -1, 4}};  // lower bound 0
+  for (const auto& c : cases) {
+    auto source = ComPtr<Items>::Attach(new Items(c.items));
+    std::vector<VARIANT> slots(4);
+    for (auto& s : slots) VariantInit(&s);
+    EXPECT_EQ(EnumerateCollection(reinterpret_cast<std::uintptr_t>(source.get()), slots.data(),
+                                  c.lower, c.upper),
+              c.returns);
+    int filled = 0;
+    for (auto& s : slots) {
+      if (s.vt == VT_DISPATCH) ++filled;
+      VariantClear(&s);
+    }
+    EXPECT_EQ(filled, c.filled) << c.items << " items into " << c.lower << ".." << c.upper;
+    source.reset();
+    EXPECT_EQ(com::LiveObjects().load(), 0) << "the enumerator or an item leaked";
   }
-  EXPECT_EQ(filled, c.filled);
-  source.reset();
-  EXPECT_EQ(com::LiveObjects().load(), 0) << "the enumerator or an item leaked";
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, Enumerate,
-                         ::testing::Values(EnumerateCase{"FewerItemsThanSlots", 2, 1, 3, -1, 2},
-                                           EnumerateCase{"MoreItemsThanSlots", 5, 1, 2, -1, 2},
-                                           EnumerateCase{"NothingFetchedStillRan", 0, 1, 4, -1, 0},
-                                           EnumerateCase{"NoBounds", 3, 0, -1, 0, 0},
-                                           EnumerateCase{"LowerBoundZero", 4, 0, 3, -1, 4}),
-                         [](const auto& tc) { return std::string(tc.param.name); });
 
 TEST(Enumerate, NullSourceLeavesTheArrayAlone) {
   VARIANT slot{};
