@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <map>
+#include <tuple>
 
 #include "automation/posix/wmi/smbios.h"
 #include "smbios_builder.h"
@@ -12,186 +12,107 @@ namespace kelvarin::wmi_standin {
 namespace {
 
 namespace fs = std::filesystem;
-using kelvarin::testing::ByteBuffer;
-using kelvarin::testing::EntryPoint3;
-using kelvarin::testing::SmbiosBuilder;
-using kelvarin::testing::WriteDmiId;
-using kelvarin::testing::WriteFile;
+using testing::ByteBuffer;
+using testing::SmbiosBuilder;
 
-constexpr std::nullopt_t N = std::nullopt;
+const char* const kClasses[] = {"Win32_ComputerSystem", "Win32_BIOS", "Win32_BaseBoard",
+                                "Win32_ComputerSystemProduct", "Win32_SystemEnclosure"};
 
-// Class -> instances -> values in the class's property order.
-using Values = std::vector<PropertyValue>;
-using Flat = std::map<std::string, std::vector<Values>>;
-
-Flat Flatten(const Catalog& catalog) {
-  Flat flat;
-  for (const ClassData& data : catalog) {
-    std::vector<Values>& instances = flat[data.name];
-    for (const Instance& instance : data.instances) {
+// The classes in kClasses order joined by '|', each instance as "(value,...)"
+// with NULL as '~'.
+std::string Flatten(const Catalog& catalog) {
+  EXPECT_EQ(catalog.size(), 5U);
+  std::string flat;
+  for (const char* name : kClasses) {
+    const ClassData* data = FindClass(catalog, name);
+    if (name != kClasses[0]) flat += '|';
+    if (data == nullptr) return flat + "<no " + name + ">";
+    for (const Instance& instance : data->instances) {
       std::vector<std::string> names;
-      instances.emplace_back();
+      char separator = '(';
       for (const Property& p : instance.properties) {
         names.push_back(p.name);
-        instances.back().push_back(p.value);
+        flat += separator + p.value.value_or("~");
+        separator = ',';
       }
-      EXPECT_EQ(names, PropertyNames(data.name)) << data.name;
+      flat += ')';
+      EXPECT_EQ(names, PropertyNames(name)) << name;
     }
   }
   return flat;
 }
 
-Flat Make(std::vector<Values> system, std::vector<Values> bios, std::vector<Values> boards,
-          std::vector<Values> product, std::vector<Values> enclosures) {
-  return {{"Win32_ComputerSystem", std::move(system)},
-          {"Win32_BIOS", std::move(bios)},
-          {"Win32_BaseBoard", std::move(boards)},
-          {"Win32_ComputerSystemProduct", std::move(product)},
-          {"Win32_SystemEnclosure", std::move(enclosures)}};
-}
-
-const Flat kNone = Make({}, {}, {}, {}, {});
-
-TEST(PropertyNamesTest, ClassesAndPropertiesAsTheProgramAsksForThem) {
-  const struct {
-    const char* className;
-    std::vector<std::string> names;
-  } cases[] = {
-      {"Win32_ComputerSystem", {"Manufacturer", "Model", "AdminPasswordStatus"}},
-      {"win32_bios", {"Manufacturer", "SMBIOSBIOSVersion", "SerialNumber"}},
-      {"WIN32_BASEBOARD", {"SerialNumber"}},
+TEST(PropertyNamesTest, WhatTheProgramAsksForInAnyCase) {
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"win32_computersystem", {"Manufacturer", "Model", "AdminPasswordStatus"}},
+      {"WIN32_BIOS", {"Manufacturer", "SMBIOSBIOSVersion", "SerialNumber"}},
+      {"Win32_BaseBoard", {"SerialNumber"}},
       {"Win32_ComputerSystemProduct", {"IdentifyingNumber"}},
       {"Win32_SystemEnclosure", {"SerialNumber"}},
       {"Win32_BIOSX", {}},
-      {"Win32_Processor", {}},
   };
   const Catalog catalog = EmptyCatalog();
-  EXPECT_EQ(catalog.size(), 5U);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.className);
-    EXPECT_EQ(PropertyNames(c.className), c.names);
-    EXPECT_EQ(FindClass(catalog, c.className) != nullptr, !c.names.empty());
+  for (const auto& [name, properties] : cases) {
+    EXPECT_EQ(PropertyNames(name), properties) << name;
+    EXPECT_EQ(FindClass(catalog, name) != nullptr, !properties.empty()) << name;
   }
 }
 
 TEST(CatalogFromTableTest, MapsStructuresToInstances) {
-  const struct {
-    const char* name;
-    ByteBuffer table;
-    Flat expected;
-  } cases[] = {
-      {"one of each",
-       SmbiosBuilder()
-           .Bios("V", "1.0")
-           .System("M", "P", "S")
-           .BaseBoard("B")
-           .Enclosure("C")
-           .End()
-           .Bytes(),
-       Make({{"M", "P", N}}, {{"V", "1.0", "S"}}, {{"B"}}, {{"S"}}, {{"C"}})},
-      {"several boards and enclosures",
-       SmbiosBuilder()
-           .Enclosure("C1")
-           .BaseBoard("B1")
-           .System("M", "P", "S")
-           .Enclosure(N)
-           .BaseBoard("B2")
-           .Enclosure("C3")
-           .Bytes(),
-       Make({{"M", "P", N}}, {{N, N, "S"}}, {{"B1"}, {"B2"}}, {{"S"}}, {{"C1"}, {N}, {"C3"}})},
-      {"only an enclosure", SmbiosBuilder().Enclosure("C").Bytes(),
-       Make({{N, N, N}}, {{N, N, N}}, {}, {{N}}, {{"C"}})},
-      {"string number 0 and past the strings",
-       SmbiosBuilder().Raw(1, {0, 3, 0, 1}, {"first", "second"}).Raw(0, {2, 1}, {"v", "1"}).Bytes(),
-       Make({{N, N, N}}, {{"1", "v", "first"}}, {}, {{"first"}}, {})},
-      {"structure too short for the serial", SmbiosBuilder().Raw(1, {1, 2, 0}, {"M", "P"}).Bytes(),
-       Make({{"M", "P", N}}, {{N, N, N}}, {}, {{N}}, {})},
-      {"bytes as they are",
-       SmbiosBuilder().Bios("Caf\xE9 ", "\xC3\xA9t\xC3\xA9").System("  ", " P\t", " S ").Bytes(),
-       Make({{"  ", " P\t", N}}, {{"Caf\xC3\xA9 ", "\xC3\xA9t\xC3\xA9", " S "}}, {}, {{" S "}},
-            {})},
-      {"no structures", {}, kNone},
+  // clang-format off
+  const std::pair<ByteBuffer, std::string> cases[] = {
+      {SmbiosBuilder().Enclosure("C1").BaseBoard("B1").System("M", "P", "S").Enclosure({})
+           .BaseBoard("B2").Enclosure("C3").Bytes(),
+       "(M,P,~)|(~,~,S)|(B1)(B2)|(S)|(C1)(~)(C3)"},
+      // String number 0, one past the strings, an offset just past the formatted area
+      // (where the first string's byte would read as number 1).
+      {SmbiosBuilder().Raw(1, {0, 3, 0, 1}, {"first", "second"}).Raw(0, {2}, {"\x01", "1"}).Bytes(),
+       "(~,~,~)|(1,~,first)||(first)|"},
+      {SmbiosBuilder().Bios("Caf\xE9 ", "\xC3\xA9t\xC3\xA9").System("  ", " P\t", " S ").Bytes(),
+       "(  , P\t,~)|(Caf\xC3\xA9 ,\xC3\xA9t\xC3\xA9, S )||( S )|"},
+      {{}, "||||"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(Flatten(CatalogFromTable(c.table)), c.expected);
-  }
+  // clang-format on
+  for (const auto& [table, flat] : cases) EXPECT_EQ(Flatten(CatalogFromTable(table)), flat);
 }
-
-SmbiosBuilder Machine() {
-  SmbiosBuilder b;
-  b.Bios("V", "1.0").System("M", "P", "S").BaseBoard("B").Enclosure("C").End();
-  return b;
-}
-
-const Flat kFromTable = Make({{"M", "P", N}}, {{"V", "1.0", "S"}}, {{"B"}}, {{"S"}}, {{"C"}});
-const Flat kFromTableWithoutEnclosure =
-    Make({{"M", "P", N}}, {{"V", "1.0", "S"}}, {{"B"}}, {{"S"}}, {});
-const std::map<std::string, std::string> kDmiIdFiles = {
-    {"sys_vendor", "DM\n"},    {"product_name", "DP\n"},   {"bios_vendor", "DV\n"},
-    {"bios_version", "D1\n"},  {"product_serial", "DS\n"}, {"board_serial", "DB\n"},
-    {"chassis_serial", "DC\n"}};
-const Flat kFromDmiId = Make({{"DM", "DP", N}}, {{"DV", "D1", "DS"}}, {{"DB"}}, {{"DS"}}, {{"DC"}});
 
 TEST(LoadCatalogTest, TakesTheFirstSourceThatHasData) {
-  const auto dmiFile = [](const fs::path& root) { return root / "firmware/dmi/tables/DMI"; };
-  // The length of the machine's table up to, not including, the enclosure.
-  const auto withoutEnclosure = static_cast<std::uint16_t>(
-      SmbiosBuilder().Bios("V", "1.0").System("M", "P", "S").BaseBoard("B").Bytes().size());
-  const struct {
-    const char* name;
-    std::function<void(const fs::path&)> setUp;
-    Flat expected;
-  } cases[] = {
-      {"table before dmi/id",
-       [](const fs::path& root) {
-         Machine().WriteTo(root);
-         WriteDmiId(root, kDmiIdFiles);
-       },
-       kFromTable},
-      {"table without entry point",
-       [&](const fs::path& root) { WriteFile(dmiFile(root), Machine().Bytes()); }, kFromTable},
-      {"table with a broken entry point",
-       [](const fs::path& root) {
-         Machine().WriteTo(root, ByteBuffer{'_', 'S', 'M', '3', '_', 1});
-       },
-       kFromTable},
-      {"_SM3_ entry point narrows the table",
-       [&](const fs::path& root) { Machine().WriteTo(root, EntryPoint3(withoutEnclosure)); },
-       kFromTableWithoutEnclosure},
-      {"entry point beyond the file",
-       [](const fs::path& root) { Machine().WriteTo(root, EntryPoint3(1U << 20)); }, kFromTable},
-      {"table without a structure falls back",
-       [](const fs::path& root) {
-         SmbiosBuilder().End().Bios("V", "1").WriteTo(root);
-         WriteDmiId(root, kDmiIdFiles);
-       },
-       kFromDmiId},
-      {"oversized table falls back",
-       [](const fs::path& root) {
-         Machine().Append(ByteBuffer(smbios::kMaxTableBytes, 0)).WriteTo(root);
-         WriteDmiId(root, kDmiIdFiles);
-       },
-       kFromDmiId},
-      {"dmi/id as it is",
-       [](const fs::path& root) {
-         WriteDmiId(root, {{"sys_vendor", "  M  \n"},
-                           {"product_name", "P\n\n"},
-                           {"bios_vendor", "Caf\xE9\n"},
-                           {"bios_version", "1.0"},
-                           {"chassis_serial", ""}});
-         fs::create_directories(root / "class/dmi/id/board_serial");  // cannot be read
-       },
-       Make({{"  M  ", "P\n", N}}, {{"Caf\xC3\xA9", "1.0", N}}, {{N}}, {{N}}, {{""}})},
-      {"empty dmi/id", [](const fs::path& root) { WriteDmiId(root, {}); },
-       Make({{N, N, N}}, {{N, N, N}}, {{N}}, {{N}}, {{N}})},
-      {"nothing", [](const fs::path&) {}, kNone},
+  SmbiosBuilder machine;
+  machine.Bios("V", "1.0").System("M", "P", "S").BaseBoard("B");
+  const auto withoutEnclosure = static_cast<std::uint32_t>(machine.Bytes().size());
+  const ByteBuffer table = machine.Enclosure("C").End().Bytes();
+  ByteBuffer oversized = table;
+  oversized.resize(smbios::kMaxTableBytes + 1, 0);
+  const std::string fromTable = "(M,P,~)|(V,1.0,S)|(B)|(S)|(C)";
+  // Missing and unreadable files are NULL; one closing newline goes.
+  const std::string fromDmiId = "(  M  ,P\n,~)|(Caf\xC3\xA9,1.0,~)|(~)|(~)|()";
+  // clang-format off
+  const std::map<std::string, std::string> dmiId = {
+      {"sys_vendor", "  M  \n"}, {"product_name", "P\n\n"}, {"bios_vendor", "Caf\xE9\n"},
+      {"bios_version", "1.0"}, {"chassis_serial", ""}};
+  // clang-format on
+  // The DMI file (none when empty), the entry point beside it, whether dmi/id is there.
+  const std::tuple<ByteBuffer, std::optional<ByteBuffer>, bool, std::string> cases[] = {
+      {table, testing::EntryPoint3(1000), true, fromTable},
+      {table, {}, false, fromTable},
+      {table, ByteBuffer{'_', 'S', 'M', '3', '_', 1}, false, fromTable},
+      {table, testing::EntryPoint3(withoutEnclosure), false, "(M,P,~)|(V,1.0,S)|(B)|(S)|"},
+      {SmbiosBuilder().End().Bios("V", "1").Bytes(), {}, true, fromDmiId},
+      {oversized, {}, true, fromDmiId},
+      {{}, {}, true, fromDmiId},
+      {{}, {}, false, "||||"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const kelvarin::testing::TempDir root;
-    c.setUp(root.path());
-    EXPECT_EQ(Flatten(LoadCatalog(root.path())), c.expected);
+    const auto& [dmi, entryPoint, hasDmiId, flat] = c;
+    const testing::TempDir root;
+    const fs::path tables = root.path() / "firmware/dmi/tables";
+    if (!dmi.empty()) testing::WriteFile(tables / "DMI", dmi);
+    if (entryPoint) testing::WriteFile(tables / "smbios_entry_point", *entryPoint);
+    if (hasDmiId) {
+      testing::WriteDmiId(root.path(), dmiId);
+      fs::create_directories(root.path() / "class/dmi/id/board_serial");  // cannot be read
+    }
+    EXPECT_EQ(Flatten(LoadCatalog(root.path())), flat) << "row " << &c - cases;
   }
 }
 

@@ -1,147 +1,65 @@
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
+#include <tuple>
 
 #include "report/csv.h"
 #include "report/report.h"
 #include "test_console.h"
 
+// Rows name only the options that differ from the defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace kelvarin {
 namespace {
 
-using O = RunOptions;
-using Change = std::function<void(RunOptions&)>;
+// A record, the options, and what comes out.
+using Case = std::tuple<InventoryRecord, RunOptions, std::string>;
 
-RunOptions Csv(const Change& change) {
-  RunOptions options;
-  options.csv = true;
-  if (change) change(options);
-  return options;
-}
-
-struct CsvCase {
-  InventoryRecord record;
-  Change change;  // settings besides /C
-  std::string line;
-};
-
-TEST(EncodeCsvLineTest, MarksReplacesQuotesAndJoins) {
-  const CsvCase cases[] = {
-      {{"Acme, Inc.", "Box 5", "S1", "B1"}, {}, "\"Acme, Inc.\",Box 5,S1,B1"},
-      {{}, {}, "#NOTFOUND#,#NOTFOUND#,#NOTFOUND#,#NOTFOUND#"},
-      {{"", "M", "", "B"},
-       [](O& o) { o.quoteAll = true; },
-       "\"#NOTFOUND#\",\"M\",\"#NOTFOUND#\",\"B\""},
-      {{"a\"b,c", "M", "S", "B"}, {}, "\"a\"b,c\",M,S,B"},
-      {{"O'Neil (R) & Co", "12\" ^`", "S", "B"},
-       [](O& o) { o.tabooReplacement = "_"; },
+TEST(CsvLineTest, MarksReplacesQuotesAndJoinsInThatOrder) {
+  // clang-format off
+  const Case cases[] = {
+      {{"Acme \"X\", Inc.", "", "S", "B"}, {}, "\"Acme \"X\", Inc.\",#NOTFOUND#,S,B"},
+      {{"", "M", "", "B"}, {.quoteAll = true}, "\"#NOTFOUND#\",\"M\",\"#NOTFOUND#\",\"B\""},
+      {{"O'Neil (R) & Co", "12\" ^`", "S", "B"}, {.tabooReplacement = "_"},
        "O_Neil _R_ & Co,12_ __,S,B"},
-      {{"a,,b,c", "M", "S", "B"}, [](O& o) { o.delimiterReplacement = ";"; }, "a;;b;c,M,S,B"},
-      {{"a,b", "M", "S", "B"},
-       [](O& o) {
-         o.delimiterReplacement = ";";
-         o.quoteAll = true;
-       },
-       "\"a;b\",\"M\",\"S\",\"B\""},
-      {{"Big Box", "M 2", "S", "B"}, [](O& o) { o.delimiter = " "; }, "\"Big Box\" \"M 2\" S B"},
-      {{"Big Box", "M", "S", "B"},
-       [](O& o) {
-         o.delimiter = " ";
-         o.delimiterReplacement = "_";
-       },
-       "Big_Box M S B"},
-      {{"", "M", "S", "B"}, [](O& o) { o.delimiter = "#"; }, "\"#NOTFOUND#\"#M#S#B"},
-      {{"", "M", "S", "B"},
-       [](O& o) {
-         o.delimiter = "#";
-         o.delimiterReplacement = "-";
-       },
-       "-NOTFOUND-#M#S#B"},
-      {{"a'b", "M", "S", "B"},
-       [](O& o) { o.delimiter = o.tabooReplacement = ";"; },
-       "\"a;b\";M;S;B"},
-      {{"a'b", "M", "S", "B"},
-       [](O& o) {
-         o.delimiter = o.tabooReplacement = ";";
-         o.delimiterReplacement = "+";
-       },
-       "a+b;M;S;B"},
-      {{"a;b", "M", "S", "B"},
-       [](O& o) { o.delimiter = o.delimiterReplacement = ";"; },
-       "\"a;b\";M;S;B"},
+      {{"a,,b,c", "M", "S", "B"}, {.delimiterReplacement = ";"}, "a;;b;c,M,S,B"},
+      {{"Big Box", "M 2", "S", "B"}, {.delimiter = " "}, "\"Big Box\" \"M 2\" S B"},
+      {{"", "a'b", "S", "B"}, {.delimiter = "#", .tabooReplacement = "#"},
+       "\"#NOTFOUND#\"#\"a#b\"#S#B"},
+      {{"", "a'b", "S", "B"},
+       {.delimiter = "#", .delimiterReplacement = "-", .tabooReplacement = "#"},
+       "-NOTFOUND-#a-b#S#B"},
+      {{"a;b", "M", "S", "B"}, {.delimiter = ";", .delimiterReplacement = ";"}, "\"a;b\";M;S;B"},
   };
-  for (const CsvCase& c : cases) {
-    EXPECT_EQ(EncodeCsvLine(c.record, Csv(c.change)), c.line) << c.line;
-  }
+  // clang-format on
+  for (const auto& [record, options, line] : cases) EXPECT_EQ(EncodeCsvLine(record, options), line);
+  EXPECT_EQ(CsvErrorLine({}), "#WMIERROR#,#WMIERROR#,#WMIERROR#,#WMIERROR#");
+  // Neither replacement touches the error markers, and only /A quotes them.
+  const RunOptions quoted{
+      .quoteAll = true, .delimiter = "#", .delimiterReplacement = "-", .tabooReplacement = "_"};
+  EXPECT_EQ(CsvErrorLine(quoted), "\"#WMIERROR#\"#\"#WMIERROR#\"#\"#WMIERROR#\"#\"#WMIERROR#\"");
 }
-
-TEST(CsvErrorLineTest, QuotesOnlyUnderQuoteAll) {
-  const std::pair<Change, std::string> cases[] = {
-      {{}, "#WMIERROR#,#WMIERROR#,#WMIERROR#,#WMIERROR#"},
-      {[](O& o) { o.quoteAll = true; },
-       "\"#WMIERROR#\",\"#WMIERROR#\",\"#WMIERROR#\",\"#WMIERROR#\""},
-      {[](O& o) {
-         o.delimiter = "#";
-         o.delimiterReplacement = "-";
-         o.tabooReplacement = "_";
-       },
-       "#WMIERROR###WMIERROR###WMIERROR###WMIERROR#"},
-  };
-  for (const auto& [change, line] : cases) EXPECT_EQ(CsvErrorLine(Csv(change)), line);
-}
-
-TEST(IsTabooTest, SixCharactersOnly) {
-  std::string taboo;
-  for (int c = 0; c < 256; ++c) {
-    if (IsTaboo(static_cast<char>(c))) taboo += static_cast<char>(c);
-  }
-  EXPECT_EQ(taboo, "\"'()^`");
-}
-
-struct ReportCase {
-  InventoryRecord record;
-  Change change;
-  std::string output;
-};
 
 TEST(PrintReportTest, WritesNothingTheCsvLineOrFiveLines) {
-  const std::string kAllEmpty =
-      "\r\nManufacturer:   \r\nModel:          \r\nSerial Number:  \r\nBIOS Version:   \r\n";
-  const InventoryRecord kOdd{"A, \"B\"", " m ", "", "1.0"};
-  const std::string kOddReport =
-      "\r\nManufacturer:   A, \"B\"\r\nModel:           m \r\nSerial Number:  \r\n"
-      "BIOS Version:   1.0\r\n";
-  const ReportCase cases[] = {
-      {{}, [](O& o) { o.quiet = true; }, ""},
-      {{}, [](O& o) { o.quiet = o.verbose = true; }, ""},
-      {{}, [](O& o) { o.quiet = o.csv = true; }, ""},
-      {{}, {}, kAllEmpty},
-      {{},
-       [](O& o) {
-         o.csv = true;
-         o.delimiter = ";";
-       },
-       "#NOTFOUND#;#NOTFOUND#;#NOTFOUND#;#NOTFOUND#\r\n"},
-      {{"", "", "", "1.0"},
-       [](O& o) { o.quiet = o.csv = true; },
-       "#NOTFOUND#,#NOTFOUND#,#NOTFOUND#,1.0\r\n"},
-      {kOdd,
-       [](O& o) {
-         o.quiet = true;
-         o.delimiter = " ";
-         o.tabooReplacement = "_";
-       },
-       kOddReport},
-      {kOdd, [](O& o) { o.verbose = true; }, kOddReport},
+  const InventoryRecord odd{"A, \"B\"", " m ", "", "1.0"};
+  // clang-format off
+  const Case cases[] = {
+      {{}, {.quiet = true}, ""},
+      {{}, {.csv = true, .quiet = true}, ""},
+      {{}, {},
+       "\r\nManufacturer:   \r\nModel:          \r\nSerial Number:  \r\nBIOS Version:   \r\n"},
+      {{"", "", "", "1.0"}, {.csv = true, .quiet = true, .delimiter = ";"},
+       "#NOTFOUND#;#NOTFOUND#;#NOTFOUND#;1.0\r\n"},
+      {odd, {.verbose = true, .quiet = true, .delimiter = " ", .tabooReplacement = "_"},
+       "\r\nManufacturer:   A, \"B\"\r\nModel:           m \r\nSerial Number:  \r\n"
+       "BIOS Version:   1.0\r\n"},
   };
-  for (const ReportCase& c : cases) {
-    SCOPED_TRACE(c.output);
-    RunOptions options;
-    if (c.change) c.change(options);
+  // clang-format on
+  for (const auto& [record, options, output] : cases) {
     testing::RecordingConsole console;
-    PrintReport(c.record, options, console);
-    EXPECT_EQ(console.output, c.output);
+    PrintReport(record, options, console);
+    EXPECT_EQ(console.output, output);
     EXPECT_TRUE(console.pauses.empty());
   }
 }

@@ -1,14 +1,9 @@
-// Builds SMBIOS tables in memory, and sysfs-like trees on disk, for tests.
-//
-//   kelvarin::testing::SmbiosBuilder b;
-//   b.Bios("Vendor", "1.2.3").System("Maker", "Model", "SN").BaseBoard("BSN");
-//   b.Enclosure("CSN").End();
-//   b.WriteTo(tempDir.path());  // firmware/dmi/tables/{DMI,smbios_entry_point}
+// SMBIOS tables in memory, and sysfs-like trees on disk, for tests:
+//   SmbiosBuilder().Bios("Vendor", "1.2").System("Maker", "Model", "SN").End().WriteTo(root);
 #pragma once
 
 #include <stdlib.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace kelvarin::testing {
@@ -30,7 +26,6 @@ inline void WriteFile(const std::filesystem::path& path, std::string_view conten
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
-
 inline void WriteFile(const std::filesystem::path& path, const ByteBuffer& content) {
   WriteFile(path, std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
 }
@@ -38,39 +33,35 @@ inline void WriteFile(const std::filesystem::path& path, const ByteBuffer& conte
 // Files of sysRoot/class/dmi/id, by name, written as given (newline included).
 inline void WriteDmiId(const std::filesystem::path& sysRoot,
                        const std::map<std::string, std::string>& files) {
-  const std::filesystem::path dir = sysRoot / "class" / "dmi" / "id";
-  std::filesystem::create_directories(dir);
-  for (const auto& [name, content] : files) WriteFile(dir / name, content);
+  std::filesystem::create_directories(sysRoot / "class/dmi/id");
+  for (const auto& [name, content] : files) WriteFile(sysRoot / "class/dmi/id" / name, content);
 }
 
+// Sets bytes[at] so that bytes[begin, begin + count) add up to zero.
 inline void SetChecksum(ByteBuffer& bytes, std::size_t begin, std::size_t count, std::size_t at) {
+  bytes[at] = 0;
   unsigned sum = 0;
-  for (std::size_t i = begin; i < begin + count; ++i) sum += i == at ? 0U : bytes[i];
-  bytes[at] = static_cast<std::uint8_t>((0x100U - (sum & 0xFFU)) & 0xFFU);
+  for (std::size_t i = begin; i < begin + count; ++i) sum += bytes[i];
+  bytes[at] = static_cast<std::uint8_t>(0x100U - (sum & 0xFFU));
 }
 
 // A 64-bit ("_SM3_") entry point announcing `maxSize` table bytes.
 inline ByteBuffer EntryPoint3(std::uint32_t maxSize) {
-  ByteBuffer ep = {'_', 'S', 'M', '3', '_', 0, 0x18, 3, 3, 0, 1, 0};
-  for (int shift = 0; shift < 32; shift += 8) {
-    ep.push_back(static_cast<std::uint8_t>(maxSize >> shift));
-  }
-  ep.resize(0x18, 0);  // table address, left at 0
+  const auto byte = [maxSize](int shift) { return static_cast<std::uint8_t>(maxSize >> shift); };
+  ByteBuffer ep = {'_', 'S', 'M', '3', '_',     0,       0x18,     3,
+                   3,   0,   1,   0,   byte(0), byte(8), byte(16), byte(24)};
+  ep.resize(0x18, 0);
   SetChecksum(ep, 0, 0x18, 0x05);
   return ep;
 }
 
 // A 32-bit ("_SM_") entry point announcing `length` table bytes.
 inline ByteBuffer EntryPoint2(std::uint16_t length) {
-  ByteBuffer ep(0x1F, 0);
-  const std::string_view anchor = "_SM_", intermediate = "_DMI_";
-  std::copy(anchor.begin(), anchor.end(), ep.begin());
-  std::copy(intermediate.begin(), intermediate.end(), ep.begin() + 0x10);
-  ep[0x05] = 0x1F;
-  ep[0x06] = 2;
-  ep[0x07] = 8;
-  ep[0x16] = static_cast<std::uint8_t>(length);
-  ep[0x17] = static_cast<std::uint8_t>(length >> 8);
+  ByteBuffer ep = {'_', 'S', 'M', '_', 0, 0x1F, 2, 8};
+  ep.resize(0x10, 0);
+  ep.insert(ep.end(), {'_', 'D', 'M', 'I', '_', 0, static_cast<std::uint8_t>(length),
+                       static_cast<std::uint8_t>(length >> 8)});
+  ep.resize(0x1F, 0);
   SetChecksum(ep, 0x10, 0x0F, 0x15);
   SetChecksum(ep, 0, 0x1F, 0x04);
   return ep;
@@ -81,52 +72,29 @@ class SmbiosBuilder {
   // nullopt or "" gives string number 0, as firmware writes an absent string.
   using Text = std::optional<std::string>;
 
-  // A structure of `type` whose formatted area is the 4-byte header followed by
-  // `body`, then `strings` (none gives the two closing zero bytes alone).
+  // A structure whose formatted area is the 4-byte header and `body`, then
+  // `strings` (none gives the two closing zero bytes alone).
   SmbiosBuilder& Raw(std::uint8_t type, ByteBuffer body,
                      const std::vector<std::string>& strings = {}) {
     if (body.size() > 0xFF - 4) throw std::length_error("SMBIOS structure too long");
-    bytes_.push_back(type);
-    bytes_.push_back(static_cast<std::uint8_t>(4 + body.size()));
-    bytes_.push_back(static_cast<std::uint8_t>(handle_));
-    bytes_.push_back(static_cast<std::uint8_t>(handle_ >> 8));
+    Append({type, static_cast<std::uint8_t>(4 + body.size()), static_cast<std::uint8_t>(handle_),
+            static_cast<std::uint8_t>(handle_ >> 8)});
     ++handle_;
-    bytes_.insert(bytes_.end(), body.begin(), body.end());
-    for (const std::string& s : strings) {
-      bytes_.insert(bytes_.end(), s.begin(), s.end());
-      bytes_.push_back(0);
-    }
-    if (strings.empty()) bytes_.push_back(0);
-    bytes_.push_back(0);
-    return *this;
+    Append(body);
+    // Each string with its closing zero byte.
+    for (const std::string& s : strings) Append(ByteBuffer(s.c_str(), s.c_str() + s.size() + 1));
+    if (strings.empty()) Append({0});
+    return Append({0});
   }
 
-  // Type 0: Vendor (0x04), BIOS Version (0x05); 0x18 bytes.
   SmbiosBuilder& Bios(const Text& vendor, const Text& version) {
-    std::vector<std::string> strings;
-    ByteBuffer body(0x18 - 4, 0);
-    body[0x04 - 4] = Number(vendor, strings);
-    body[0x05 - 4] = Number(version, strings);
-    return Raw(0, body, strings);
+    return Fields(0, 0x18, {{0x04, vendor}, {0x05, version}});
   }
-
-  // Type 1: Manufacturer (0x04), Product Name (0x05), Serial Number (0x07); 0x1B bytes.
   SmbiosBuilder& System(const Text& manufacturer, const Text& product, const Text& serial) {
-    std::vector<std::string> strings;
-    ByteBuffer body(0x1B - 4, 0);
-    body[0x04 - 4] = Number(manufacturer, strings);
-    body[0x05 - 4] = Number(product, strings);
-    body[0x07 - 4] = Number(serial, strings);
-    return Raw(1, body, strings);
+    return Fields(1, 0x1B, {{0x04, manufacturer}, {0x05, product}, {0x07, serial}});
   }
-
-  // Type 2: Serial Number (0x07); 0x0F bytes.
-  SmbiosBuilder& BaseBoard(const Text& serial) { return SerialOnly(2, 0x0F, serial); }
-
-  // Type 3: Serial Number (0x07); 0x15 bytes.
-  SmbiosBuilder& Enclosure(const Text& serial) { return SerialOnly(3, 0x15, serial); }
-
-  // Type 127, the end of the table.
+  SmbiosBuilder& BaseBoard(const Text& serial) { return Fields(2, 0x0F, {{0x07, serial}}); }
+  SmbiosBuilder& Enclosure(const Text& serial) { return Fields(3, 0x15, {{0x07, serial}}); }
   SmbiosBuilder& End() { return Raw(127, {}); }
 
   // Bytes as they are, for tables broken on purpose.
@@ -137,28 +105,25 @@ class SmbiosBuilder {
 
   const ByteBuffer& Bytes() const { return bytes_; }
 
-  // sysRoot/firmware/dmi/tables/DMI, with a "_SM3_" smbios_entry_point beside
-  // it announcing the table's length, or the given entry point bytes.
-  void WriteTo(const std::filesystem::path& sysRoot,
-               const std::optional<ByteBuffer>& entryPoint = std::nullopt) const {
-    const std::filesystem::path tables = sysRoot / "firmware" / "dmi" / "tables";
-    WriteFile(tables / "DMI", bytes_);
-    WriteFile(tables / "smbios_entry_point",
-              entryPoint ? *entryPoint : EntryPoint3(static_cast<std::uint32_t>(bytes_.size())));
+  // sysRoot/firmware/dmi/tables/DMI, and beside it an entry point announcing its length.
+  void WriteTo(const std::filesystem::path& sysRoot) const {
+    WriteFile(sysRoot / "firmware/dmi/tables/DMI", bytes_);
+    WriteFile(sysRoot / "firmware/dmi/tables/smbios_entry_point",
+              EntryPoint3(static_cast<std::uint32_t>(bytes_.size())));
   }
 
  private:
-  static std::uint8_t Number(const Text& text, std::vector<std::string>& strings) {
-    if (!text || text->empty()) return 0;
-    strings.push_back(*text);
-    return static_cast<std::uint8_t>(strings.size());
-  }
-
-  SmbiosBuilder& SerialOnly(std::uint8_t type, std::size_t length, const Text& serial) {
-    std::vector<std::string> strings;
+  // A formatted area `length` bytes long holding each text's string number at its offset.
+  SmbiosBuilder& Fields(std::uint8_t type, std::size_t length,
+                        const std::vector<std::pair<std::size_t, Text>>& texts) {
     ByteBuffer body(length - 4, 0);
-    body[0x07 - 4] = Number(serial, strings);
-    return Raw(type, body, strings);
+    std::vector<std::string> strings;
+    for (const auto& [offset, text] : texts) {
+      if (!text || text->empty()) continue;
+      strings.push_back(*text);
+      body[offset - 4] = static_cast<std::uint8_t>(strings.size());
+    }
+    return Raw(type, std::move(body), strings);
   }
 
   ByteBuffer bytes_;
@@ -179,7 +144,6 @@ class TempDir {
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-
   const std::filesystem::path& path() const { return path_; }
 
  private:

@@ -1,55 +1,24 @@
-// Arbitrary bytes as a command tail: the parse must end, and its result must
-// be one the rest of the run can rely on.
+// Arbitrary bytes as a command tail: the parse must end, and a line it accepts
+// must be one the rest of the run can rely on.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <string_view>
 
+#include "../test_console.h"
 #include "app/command_line.h"
-#include "app/console.h"
 #include "report/csv.h"
 
 namespace {
-
-using kelvarin::RunOptions;
-
-// Keeps only what the checks below need; never sleeps.
-class CountingConsole final : public kelvarin::Console {
- public:
-  void Write(std::string_view bytes) override {
-    if (bytes.empty()) return;
-    lastWrite = bytes.back();
-    if (bytes == "\r\n") ++lines;
-  }
-  void Pause(std::uint32_t milliseconds) override {
-    if (milliseconds != 1000 && milliseconds != 2000) std::abort();
-    ++pauses;
-  }
-  char lastWrite = '\n';
-  std::size_t lines = 0;
-  std::size_t pauses = 0;
-};
 
 void Require(bool condition) {
   if (!condition) std::abort();
 }
 
-bool IsCharacterValue(const std::string& value, bool mayBeEmpty) {
-  if (value.empty()) return mayBeEmpty;
-  return value.size() == 1 && !kelvarin::IsTaboo(value[0]);
-}
-
-// What an accepted command line promises to the connection and the report.
-void CheckAccepted(const RunOptions& options, std::size_t tokenCount) {
-  Require(tokenCount <= 16);
-  Require(!options.host.empty());
-  Require(options.host.find_first_of(" ,\t") == std::string::npos);
-  Require(!(options.kerberos && options.ntlm) && !(options.csv && options.verbose));
-  Require(!options.quoteAll || options.csv);
-  Require(IsCharacterValue(options.delimiter, false));
-  Require(IsCharacterValue(options.delimiterReplacement, true));
-  Require(IsCharacterValue(options.tabooReplacement, true));
+// One character that the CSV line can use, or none where that means "off".
+bool IsCharacter(const std::string& value, bool mayBeEmpty) {
+  return value.empty() ? mayBeEmpty : value.size() == 1 && !kelvarin::IsTaboo(value[0]);
 }
 
 }  // namespace
@@ -57,29 +26,25 @@ void CheckAccepted(const RunOptions& options, std::size_t tokenCount) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(data, data + size);
   Require(input.ends_with(kelvarin::CutCommandTail(input)));
-
-  CountingConsole console;
-  const RunOptions options = kelvarin::ParseCommandLine(input, console);
-  const std::size_t tokenCount = kelvarin::Tokenize(input).size();
-  // A message always rejects, and no token earns more than one.
-  Require(console.pauses == 0 || options.showUsage);
-  Require(console.pauses <= tokenCount);
-  Require(console.lastWrite == '\n');
-
-  // Exit 9 for a rejected line or a failed cross check, else the run goes on
-  // with exit code 1; a failed check prints exactly one plain line.
-  kelvarin::ExitCode code = kelvarin::ExitCode::UsageError;
-  if (!options.showUsage) {
-    CheckAccepted(options, tokenCount);
-    const std::size_t linesBefore = console.lines;
-    const std::size_t pausesBefore = console.pauses;
-    if (kelvarin::CheckCombinations(options, console)) code = kelvarin::ExitCode::Failure;
-    const bool local = options.host == ".";
-    const bool mustFail = (options.user.empty() && !options.password.empty()) ||
-                          (local && (options.kerberos || options.ntlm));
-    Require((code == kelvarin::ExitCode::UsageError) == mustFail);
-    Require(console.lines == linesBefore + (mustFail ? 1 : 0));
-    Require(console.pauses == pausesBefore);
-  }
+  kelvarin::testing::RecordingConsole console;
+  const kelvarin::RunOptions o = kelvarin::ParseCommandLine(input, console);
+  const std::size_t tokens = kelvarin::Tokenize(input).size();
+  // A message always rejects, no token earns more than one, and lines are whole.
+  Require(console.pauses.empty() || o.showUsage);
+  Require(console.pauses.size() <= tokens);
+  Require(std::ranges::all_of(console.pauses, [](auto ms) { return ms == 1000 || ms == 2000; }));
+  Require(console.output.empty() || console.output.ends_with("\r\n"));
+  if (o.showUsage) return 0;
+  // What an accepted line promises to the connection and the report.
+  Require(tokens <= 16 && !o.host.empty() && o.host.find_first_of(" ,\t") == std::string::npos);
+  Require(!(o.kerberos && o.ntlm) && !(o.csv && o.verbose) && (o.csv || !o.quoteAll));
+  Require(IsCharacter(o.delimiter, false) && IsCharacter(o.delimiterReplacement, true) &&
+          IsCharacter(o.tabooReplacement, true));
+  // The cross checks: a failure prints exactly one plain line and never pauses.
+  const bool mustFail =
+      (o.user.empty() && !o.password.empty()) || (o.host == "." && (o.kerberos || o.ntlm));
+  Require(kelvarin::CheckCombinations(o, console) != mustFail && console.pauses.empty());
+  const std::string& out = console.output;
+  Require(mustFail ? out.find("\r\n") == out.size() - 2 : out.empty());
   return 0;
 }
