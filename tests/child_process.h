@@ -46,9 +46,10 @@ inline Outcome RunProcess(const std::vector<std::string>& argv, Output output = 
                           std::chrono::seconds timeout = std::chrono::seconds(120)) {
   std::vector<std::string> env;
   for (char** entry = environ; *entry != nullptr; ++entry) env.emplace_back(*entry);
-  for (const auto& [name, value] : changes) {
-    std::erase_if(env, [&](const std::string& e) { return e.starts_with(name + "="); });
-    if (!value.empty()) env.push_back(name + "=" + value);
+  for (const auto& change : changes) {
+    const std::string prefix = change.first + "=";
+    std::erase_if(env, [&](const std::string& e) { return e.starts_with(prefix); });
+    if (!change.second.empty()) env.push_back(prefix + change.second);
   }
   std::vector<char*> args, envp;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
