@@ -1,8 +1,6 @@
-// Whole runs in-process against the fake WMI: every mode, every way a
+// Whole runs in-process against the fake WMI: every mode, and every way a
 // connection, query, enumeration or property read can go, byte for byte.
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 #include "app/driver.h"
 #include "automation/com_object.h"
@@ -12,43 +10,39 @@
 namespace kelvarin::testing {
 namespace {
 
-FakeValue T(std::string text) { return FakeValue::Text(std::move(text)); }
-
-FakeItem Object(std::initializer_list<std::pair<const std::string, FakeValue>> properties) {
-  return FakeItem{properties, false};
-}
-
-FakeClass Class(std::initializer_list<FakeItem> items) {
-  FakeClass c;
-  c.items = items;
-  return c;
-}
-
-// A machine whose first two classes each hold one object with the given values.
+// One object each in the computer system and BIOS classes; none in the others.
 FakeScenario Machine(FakeValue maker, FakeValue model, FakeValue biosMaker, FakeValue serial,
                      FakeValue version) {
   FakeScenario s;
-  s.classes["Win32_ComputerSystem"] = Class({Object({{"MANUFACTURER", maker}, {"MODEL", model}})});
-  s.classes["Win32_BIOS"] = Class({Object(
-      {{"MANUFACTURER", biosMaker}, {"SERIALNUMBER", serial}, {"SMBIOSBIOSVERSION", version}})});
-  s.classes["Win32_BaseBoard"] = Class({});
-  s.classes["Win32_ComputerSystemProduct"] = Class({});
-  s.classes["Win32_SystemEnclosure"] = Class({});
+  s.classes["Win32_ComputerSystem"].items = {{{"MANUFACTURER", maker}, {"MODEL", model}}};
+  s.classes["Win32_BIOS"].items = {
+      {{"MANUFACTURER", biosMaker}, {"SERIALNUMBER", serial}, {"SMBIOSBIOSVERSION", version}}};
   return s;
 }
 
-FakeScenario FullMachine() {
-  return Machine(T("Acme"), T("Rocket 9"), T("Acme BIOS"), T("SN-1"), T("2.1"));
-}
-
-FakeScenario WithClass(FakeScenario s, const std::string& name, FakeClass c) {
-  s.classes[name] = std::move(c);
-  return s;
-}
-
-template <class Thing, class F>
-Thing Tweak(Thing s, F change) {
+template <class F>
+FakeScenario With(FakeScenario s, F change) {
   change(s);
+  return s;
+}
+
+// Every fact found in the first two steps, then changed as given.
+FakeScenario Full(void (*change)(FakeScenario&) = [](FakeScenario&) {}) {
+  return With(Machine("Acme", "Rocket 9", "Acme BIOS", "SN-1", "2.1"), change);
+}
+
+FakeScenario Add(FakeScenario s, const std::string& name, FakeItem item) {
+  s.classes[name].items.push_back(std::move(item));
+  return s;
+}
+
+// No serial in the BIOS; the base board holds one object per serial given.
+FakeScenario Board(std::vector<FakeValue> serials, Fault fault = Fault::None,
+                   std::optional<LONG> count = {}) {
+  FakeScenario s = Machine("Acme", "Rocket 9", "x", nullptr, "2.1");
+  for (auto& serial : serials) s = Add(std::move(s), "Win32_BaseBoard", {{"SERIALNUMBER", serial}});
+  s.classes["Win32_BaseBoard"].fault = fault;
+  s.classes["Win32_BaseBoard"].count = count;
   return s;
 }
 
@@ -58,138 +52,69 @@ std::string Lines(std::initializer_list<std::string> lines) {
   return out;
 }
 
-std::string PlainReport(const std::string& maker, const std::string& model,
-                        const std::string& serial, const std::string& version) {
+std::string Report(const std::string& maker, const std::string& model, const std::string& serial,
+                   const std::string& version) {
   return Lines({"", "Manufacturer:   " + maker, "Model:          " + model,
                 "Serial Number:  " + serial, "BIOS Version:   " + version});
 }
 
-const std::string kVerboseFound =
+const FakeScenario kConnectFails = Full([](auto& s) { s.connect = E_FAIL; });
+const std::string kConnectError = Lines({"", "ERROR: Failed to retrieve an SWbemServices object"});
+const std::string kMakerAndModelFound =
     Lines({"Checking Win32_ComputerSystem...", " + Found Manufacturer", " + Found Model",
            " - Still looking for Serial Number...", " - Still looking for BIOS Version...",
-           "Checking Win32_BIOS...", " + Found Serial Number", " + Found BIOS Version"});
+           "Checking Win32_BIOS..."});
+
+// Every case must also leave no object and no string behind.
+template <class Case>
+class FakeRun : public ::testing::TestWithParam<Case> {
+ protected:
+  void TearDown() override {
+    UninstallFakeWmi();
+    EXPECT_EQ(com::LiveObjects().load(), 0) << "an object reference was not released";
+    EXPECT_EQ(posix_com::LiveStringCount(), 0) << "a string was not freed";
+  }
+};
+
+const auto kCaseName = [](const auto& info) { return std::string(info.param.name); };
 
 struct RunCase {
   const char* name;
   const char* tail;
   FakeScenario scenario;
   std::string output;
-  ExitCode code;
+  ExitCode code = ExitCode::Success;
 };
 
-class WholeRun : public ::testing::TestWithParam<RunCase> {
- protected:
-  void TearDown() override { UninstallFakeWmi(); }
-};
+using WholeRun = FakeRun<RunCase>;
 
-TEST_P(WholeRun, PrintsExactlyAndReleasesEverything) {
-  const RunCase& c = GetParam();
-  InstallFakeWmi(c.scenario);
+TEST_P(WholeRun, PrintsExactly) {
+  InstallFakeWmi(GetParam().scenario);
   RecordingConsole console;
-  const ExitCode code = RunInventory(c.tail, console);
-  EXPECT_EQ(console.output, c.output);
-  EXPECT_EQ(code, c.code);
-  EXPECT_EQ(com::LiveObjects().load(), 0) << "an object reference was not released";
-  EXPECT_EQ(posix_com::LiveStringCount(), 0) << "a string was not freed";
+  EXPECT_EQ(RunInventory(GetParam().tail, console), GetParam().code);
+  EXPECT_EQ(console.output, GetParam().output);
 }
 
-const std::string kBlankFacts = PlainReport("", "", "", "");
-
 INSTANTIATE_TEST_SUITE_P(
-    Modes, WholeRun,
+    Runs, WholeRun,
     ::testing::Values(
-        RunCase{"Plain", "", FullMachine(), PlainReport("Acme", "Rocket 9", "SN-1", "2.1"),
-                ExitCode::Success},
-        RunCase{"Verbose", "/V", FullMachine(),
-                kVerboseFound + PlainReport("Acme", "Rocket 9", "SN-1", "2.1"), ExitCode::Success},
-        RunCase{"Csv", "/C", Machine(T("Acme, Inc."), T("R\"9"), T("x"), T(""), T("2.1")),
-                Lines({"\"Acme, Inc.\",R\"9,#NOTFOUND#,2.1"}), ExitCode::Success},
+        // Every mode.
+        RunCase{"PlainDespiteImpersonationFailing", "",
+                Full([](auto& s) { s.impersonation = E_FAIL; }),
+                Report("Acme", "Rocket 9", "SN-1", "2.1")},
+        RunCase{"VerboseWithoutSecurity", "/V", Full([](auto& s) { s.missing = {"SECURITY_"}; }),
+                kMakerAndModelFound + Lines({" + Found Serial Number", " + Found BIOS Version"}) +
+                    Report("Acme", "Rocket 9", "SN-1", "2.1")},
+        RunCase{"Csv", "/C", Machine("Acme, Inc.", "R\"9", "x", "", "2.1"),
+                Lines({"\"Acme, Inc.\",R\"9,#NOTFOUND#,2.1"})},
         RunCase{"CsvAllOptions", "/C /D ; /R _ /T - /A",
-                Machine(T("Acme; (Inc)"), T("O'Neil"), T("x"), T("SN"), T("")),
-                Lines({"\"Acme_ -Inc-\";\"O-Neil\";\"SN\";\"#NOTFOUND#\""}), ExitCode::Success},
-        RunCase{"QuietWithNothingFound", "/N",
-                Machine(FakeValue::Null(), FakeValue::Null(), FakeValue::Null(), FakeValue::Null(),
-                        FakeValue::Null()),
-                "", ExitCode::Success},
-        RunCase{"QuietCsvWithNothingFound", "/C /N", Machine(T(" "), T(""), T(""), T(""), T("")),
-                "", ExitCode::Success},
-        RunCase{"NothingFoundWithoutQuiet", "", Machine(T(""), T(""), T(""), T(""), T("")),
-                kBlankFacts, ExitCode::Success},
-        RunCase{"NothingFoundCsv", "/C /D #", Machine(T(""), T(""), T(""), T(""), T("")),
-                Lines({"\"#NOTFOUND#\"#\"#NOTFOUND#\"#\"#NOTFOUND#\"#\"#NOTFOUND#\""}),
-                ExitCode::Success},
-        RunCase{"QuietWithOneFact", "/N", Machine(T(""), T("M"), T(""), T(""), T("")),
-                PlainReport("", "M", "", ""), ExitCode::Success}),
-    [](const auto& tc) { return std::string(tc.param.name); });
-
-INSTANTIATE_TEST_SUITE_P(
-    Connection, WholeRun,
-    ::testing::Values(
-        RunCase{"LocatorNotRegistered", "/V",
-                Tweak(FullMachine(), [](auto& s) { s.locatorRegistered = false; }), "",
-                ExitCode::Failure},
-        RunCase{"LocatorCreationFails", "/C",
-                Tweak(FullMachine(), [](auto& s) { s.locatorCreation = E_OUTOFMEMORY; }), "",
-                ExitCode::Failure},
-        RunCase{"ConnectFailsPlain", "",
-                Tweak(FullMachine(), [](auto& s) { s.connectResult = MakeHresult(0x80070005U); }),
-                Lines({"", "ERROR: Failed to retrieve an SWbemServices object"}),
-                ExitCode::Failure},
-        RunCase{"ConnectFailsVerbose", "/V",
-                Tweak(FullMachine(), [](auto& s) { s.connectLookupFails = true; }),
-                Lines({"", "ERROR: Failed to retrieve an SWbemServices object"}),
-                ExitCode::Failure},
-        RunCase{"ConnectFailsCsv", "/C",
-                Tweak(FullMachine(), [](auto& s) { s.connectResult = E_FAIL; }),
-                Lines({"#WMIERROR#,#WMIERROR#,#WMIERROR#,#WMIERROR#"}), ExitCode::Failure},
-        RunCase{"ConnectFailsCsvQuotedSemicolon", "/C /A /D ; /T _ /R x",
-                Tweak(FullMachine(), [](auto& s) { s.connectResult = E_FAIL; }),
-                Lines({"\"#WMIERROR#\";\"#WMIERROR#\";\"#WMIERROR#\";\"#WMIERROR#\""}),
-                ExitCode::Failure},
-        RunCase{"ConnectFailsCsvHashDelimiter", "/C /D #",
-                Tweak(FullMachine(), [](auto& s) { s.connectResult = E_FAIL; }),
-                Lines({"#WMIERROR###WMIERROR###WMIERROR###WMIERROR#"}), ExitCode::Failure},
-        RunCase{"ConnectFailsQuiet", "/N /V",
-                Tweak(FullMachine(), [](auto& s) { s.connectResult = E_FAIL; }), "",
-                ExitCode::Failure},
-        RunCase{"ConnectPositiveSuccessIsFailure", "",
-                Tweak(FullMachine(), [](auto& s) { s.connectResult = S_FALSE; }),
-                Lines({"", "ERROR: Failed to retrieve an SWbemServices object"}),
-                ExitCode::Failure},
-        RunCase{"ImpersonationFails", "",
-                Tweak(FullMachine(), [](auto& s) { s.impersonationResult = E_FAIL; }),
-                PlainReport("Acme", "Rocket 9", "SN-1", "2.1"), ExitCode::Success},
-        RunCase{"SecurityMissing", "",
-                Tweak(FullMachine(), [](auto& s) { s.securityMissing = true; }),
-                PlainReport("Acme", "Rocket 9", "SN-1", "2.1"), ExitCode::Success}),
-    [](const auto& tc) { return std::string(tc.param.name); });
-
-FakeScenario NoSerialMachine() {
-  return Machine(T("Acme"), T("Rocket 9"), T("x"), FakeValue::Null(), T("2.1"));
-}
-
-const std::string kVerboseNoSerial = Lines(
-    {"Checking Win32_ComputerSystem...", " + Found Manufacturer", " + Found Model",
-     " - Still looking for Serial Number...", " - Still looking for BIOS Version...",
-     "Checking Win32_BIOS...", " + Found BIOS Version", " - Still looking for Serial Number..."});
-
-const std::string kSerialMissingLine = " - Still looking for Serial Number...";
-
-INSTANTIATE_TEST_SUITE_P(
-    Harvest, WholeRun,
-    ::testing::Values(
+                Machine("Acme; (Inc)", "O'Neil", "x", "SN", ""),
+                Lines({"\"Acme_ -Inc-\";\"O-Neil\";\"SN\";\"#NOTFOUND#\""})},
+        RunCase{"QuietWithNothingFound", "/N", Machine(nullptr, nullptr, nullptr, nullptr, nullptr),
+                ""},
+        // Numbers and booleans are no text; only blanks are trimmed.
         RunCase{
-            "ManufacturerFromBios", "/V",
-            Machine(FakeValue::Null(), T("M"), T("Bios Maker"), T("S"), T("V")),
-            Lines({"Checking Win32_ComputerSystem...", " + Found Model",
-                   " - Still looking for Manufacturer..", " - Still looking for Serial Number...",
-                   " - Still looking for BIOS Version...", "Checking Win32_BIOS...",
-                   " + Found Manufacturer", " + Found Serial Number", " + Found BIOS Version"}) +
-                PlainReport("Bios Maker", "M", "S", "V"),
-            ExitCode::Success},
-        RunCase{
-            "NumbersBooleansAndBlanksAreNotFound", "/V",
-            Machine(FakeValue::Number(), FakeValue::Boolean(), T("   "), T("  "), T("\tv 1 ")),
+            "QuietVerboseWithOneOddFact", "/N /V", Machine(42, true, "   ", "  ", "\tv 1 "),
             Lines({"Checking Win32_ComputerSystem...", " - Still looking for Manufacturer..",
                    " - Still looking for Model...", " - Still looking for Serial Number...",
                    " - Still looking for BIOS Version...", "Checking Win32_BIOS...",
@@ -198,77 +123,67 @@ INSTANTIATE_TEST_SUITE_P(
                    "Checking Win32_BaseBoard...", " - No objects found in collection",
                    "Checking Win32_ComputerSystemProduct...", " - No objects found in collection",
                    "Checking Win32_SystemEnclosure...", " - No objects found in collection"}) +
-                PlainReport("", "", "", "\tv 1"),
-            ExitCode::Success},
-        RunCase{"SerialFromBaseBoard", "/V",
-                WithClass(NoSerialMachine(), "Win32_BaseBoard",
-                          Class({Object({{"SERIALNUMBER", T(" B-7 ")}})})),
-                kVerboseNoSerial +
-                    Lines({"Checking Win32_BaseBoard...", " + Found Serial Number"}) +
-                    PlainReport("Acme", "Rocket 9", "B-7", "2.1"),
-                ExitCode::Success},
-        RunCase{"SerialFromProduct", "/C",
-                WithClass(NoSerialMachine(), "Win32_ComputerSystemProduct",
-                          Class({Object({{"IDENTIFYINGNUMBER", T("P-1")}})})),
-                Lines({"Acme,Rocket 9,P-1,2.1"}), ExitCode::Success},
-        RunCase{"SerialFromEnclosure", "/V",
-                WithClass(NoSerialMachine(), "Win32_SystemEnclosure",
-                          Class({Object({{"SERIALNUMBER", T("E-1")}})})),
-                kVerboseNoSerial +
-                    Lines({"Checking Win32_BaseBoard...", " - No objects found in collection",
+                Report("", "", "", "\tv 1")},
+        // No locator, or no connection: nothing harvested.
+        RunCase{"LocatorNotRegistered", "/V",
+                Full([](auto& s) { s.creation = REGDB_E_CLASSNOTREG; }), "", ExitCode::Failure},
+        RunCase{"LocatorCreationFails", "/C", Full([](auto& s) { s.creation = E_OUTOFMEMORY; }), "",
+                ExitCode::Failure},
+        RunCase{"ConnectFailsPlain", "",
+                Full([](auto& s) { s.connect = MakeHresult(0x80070005U); }), kConnectError,
+                ExitCode::Failure},
+        RunCase{"ConnectLookupFailsVerbose", "/V",
+                Full([](auto& s) { s.missing = {"CONNECTSERVER"}; }), kConnectError,
+                ExitCode::Failure},
+        // A positive success code is a failure too.
+        RunCase{"ConnectAnswersFalseCsv", "/C", Full([](auto& s) { s.connect = S_FALSE; }),
+                Lines({"#WMIERROR#,#WMIERROR#,#WMIERROR#,#WMIERROR#"}), ExitCode::Failure},
+        RunCase{"ConnectFailsCsvQuotedSemicolon", "/C /A /D ; /T _ /R x", kConnectFails,
+                Lines({"\"#WMIERROR#\";\"#WMIERROR#\";\"#WMIERROR#\";\"#WMIERROR#\""}),
+                ExitCode::Failure},
+        RunCase{"ConnectFailsQuiet", "/N /V", kConnectFails, "", ExitCode::Failure},
+        // The serial steps, and every way a query, enumeration or read can go.
+        RunCase{
+            "MakerFromBiosSerialFromBoard", "/V",
+            Add(Machine(nullptr, "M", "Bios Maker", nullptr, "V"), "Win32_BaseBoard",
+                {{"SERIALNUMBER", " B-7 "}}),
+            Lines({"Checking Win32_ComputerSystem...", " + Found Model",
+                   " - Still looking for Manufacturer..", " - Still looking for Serial Number...",
+                   " - Still looking for BIOS Version...", "Checking Win32_BIOS...",
+                   " + Found Manufacturer", " + Found BIOS Version",
+                   " - Still looking for Serial Number...", "Checking Win32_BaseBoard...",
+                   " + Found Serial Number"}) +
+                Report("Bios Maker", "M", "B-7", "V")},
+        RunCase{"NoObjectSetThenSerialFromProduct", "/V",
+                With(Add(Machine("x", "x", "Acme BIOS", nullptr, "2.1"),
+                         "Win32_ComputerSystemProduct", {{"IDENTIFYINGNUMBER", "P-1"}}),
+                     [](auto& s) { s.classes["Win32_ComputerSystem"].fault = Fault::NoObjectSet; }),
+                Lines({"Checking Win32_ComputerSystem...", " - No objects found in collection",
+                       "Checking Win32_BIOS...", " + Found Manufacturer", " + Found BIOS Version",
+                       " - Still looking for Model...", " - Still looking for Serial Number...",
+                       "Checking Win32_BaseBoard...", " - No objects found in collection",
+                       "Checking Win32_ComputerSystemProduct...", " + Found Serial Number",
+                       " - Still looking for Model..."}) +
+                    Report("Acme BIOS", "", "P-1", "2.1")},
+        RunCase{"SecondObjectWipesFirstThenSerialFromEnclosure", "/V",
+                Add(Board({"B-1", ""}), "Win32_SystemEnclosure", {{"SERIALNUMBER", "E-1"}}),
+                kMakerAndModelFound +
+                    Lines({" + Found BIOS Version", " - Still looking for Serial Number...",
+                           "Checking Win32_BaseBoard...", " + Found Serial Number",
+                           " - Still looking for Serial Number...",
                            "Checking Win32_ComputerSystemProduct...",
                            " - No objects found in collection", "Checking Win32_SystemEnclosure...",
                            " + Found Serial Number"}) +
-                    PlainReport("Acme", "Rocket 9", "E-1", "2.1"),
-                ExitCode::Success},
-        RunCase{"SecondObjectWipesFirst", "/V",
-                WithClass(NoSerialMachine(), "Win32_BaseBoard",
-                          Class({Object({{"SERIALNUMBER", T("B-1")}}),
-                                 Object({{"SERIALNUMBER", T("")}})})),
-                kVerboseNoSerial +
-                    Lines({"Checking Win32_BaseBoard...", " + Found Serial Number",
-                           kSerialMissingLine, "Checking Win32_ComputerSystemProduct...",
-                           " - No objects found in collection", "Checking Win32_SystemEnclosure...",
-                           " - No objects found in collection"}) +
-                    PlainReport("Acme", "Rocket 9", "", "2.1"),
-                ExitCode::Success},
-        RunCase{"CountLargerThanDelivered", "/C",
-                WithClass(NoSerialMachine(), "Win32_BaseBoard",
-                          Tweak(Class({Object({{"SERIALNUMBER", T("B-1")}}),
-                                       Object({{"SERIALNUMBER", T("B-2")}})}),
-                                [](auto& c) { c.announcedCount = 3; })),
-                Lines({"Acme,Rocket 9,B-2,2.1"}), ExitCode::Success},
-        RunCase{"CountSmallerThanHeld", "/C",
-                WithClass(NoSerialMachine(), "Win32_BaseBoard",
-                          Tweak(Class({Object({{"SERIALNUMBER", T("B-1")}}),
-                                       Object({{"SERIALNUMBER", T("B-2")}})}),
-                                [](auto& c) { c.announcedCount = 1; })),
-                Lines({"Acme,Rocket 9,B-1,2.1"}), ExitCode::Success},
-        RunCase{"NextFailsPartWay", "/C",
-                WithClass(NoSerialMachine(), "Win32_BaseBoard",
-                          Tweak(Class({Object({{"SERIALNUMBER", T("B-1")}}),
-                                       Object({{"SERIALNUMBER", T("B-2")}})}),
-                                [](auto& c) { c.nextFailsAfter = 1; })),
-                Lines({"Acme,Rocket 9,B-1,2.1"}), ExitCode::Success},
-        RunCase{"ItemRefusesDispatch", "/C",
-                WithClass(NoSerialMachine(), "Win32_BaseBoard",
-                          Class({Object({{"SERIALNUMBER", T("B-1")}}),
-                                 FakeItem{{{"SERIALNUMBER", T("B-2")}}, true},
-                                 Object({{"SERIALNUMBER", T("B-3")}})})),
-                Lines({"Acme,Rocket 9,B-1,2.1"}), ExitCode::Success},
+                    Report("Acme", "Rocket 9", "E-1", "2.1")},
         RunCase{
             "CountZeroThenEnumerationFailures", "/V",
-            Tweak(NoSerialMachine(),
-                  [](auto& s) {
-                    s.classes["Win32_ComputerSystem"].announcedCount = 0;
-                    s.classes["Win32_BaseBoard"] =
-                        Tweak(Class({Object({{"SERIALNUMBER", T("B")}})}),
-                              [](auto& c) { c.noEnumerator = true; });
-                    s.classes["Win32_ComputerSystemProduct"] =
-                        Tweak(Class({Object({{"IDENTIFYINGNUMBER", T("P")}})}),
-                              [](auto& c) { c.resetFails = true; });
-                    s.classes["Win32_SystemEnclosure"].execQueryResult = MakeHresult(0x80041017U);
-                  }),
+            With(Board({"B"}, Fault::NoEnumerator),
+                 [](auto& s) {
+                   s.classes["Win32_ComputerSystem"].count = 0;
+                   s.classes["Win32_ComputerSystemProduct"] = {
+                       {{{"IDENTIFYINGNUMBER", "P"}}}, {}, Fault::ResetFails};
+                   s.classes["Win32_SystemEnclosure"].fault = Fault::QueryFails;
+                 }),
             Lines({"Checking Win32_ComputerSystem...", " - No objects found in collection",
                    "Checking Win32_BIOS...", " + Found Manufacturer", " + Found BIOS Version",
                    " - Still looking for Model...", " - Still looking for Serial Number...",
@@ -276,97 +191,75 @@ INSTANTIATE_TEST_SUITE_P(
                    " - Unable to get a pointer to the iEnumVARIANT interface",
                    "Checking Win32_ComputerSystemProduct...", " - Unable to enumerate collection",
                    "Checking Win32_SystemEnclosure...", " - No objects found in collection"}) +
-                PlainReport("x", "", "", "2.1"),
-            ExitCode::Success},
-        RunCase{"QueryReturnsNoObjectSet", "/V",
-                Tweak(FullMachine(),
-                      [](auto& s) { s.classes["Win32_ComputerSystem"].execReturnsNothing = true; }),
-                Lines({"Checking Win32_ComputerSystem...", " - No objects found in collection",
-                       "Checking Win32_BIOS...", " + Found Manufacturer", " + Found Serial Number",
-                       " + Found BIOS Version", " - Still looking for Model..."}) +
-                    PlainReport("Acme BIOS", "", "SN-1", "2.1"),
-                ExitCode::Success}),
-    [](const auto& tc) { return std::string(tc.param.name); });
+                Report("x", "", "", "2.1")},
+        RunCase{"CountLargerThanDelivered", "/C", Board({"B-1", "B-2"}, Fault::None, 3),
+                Lines({"Acme,Rocket 9,B-2,2.1"})},
+        RunCase{"CountSmallerThanHeld", "/C", Board({"B-1", "B-2"}, Fault::None, 1),
+                Lines({"Acme,Rocket 9,B-1,2.1"})},
+        RunCase{"NextFailsPartWay", "/C", Board({"B-1", "B-2"}, Fault::NextFails),
+                Lines({"Acme,Rocket 9,B-1,2.1"})},
+        // The refusal ends the step: the third object is not read.
+        RunCase{"ItemRefusesDispatch", "/C", Board({"B-1", "B-2", "B-3"}, Fault::Refuses),
+                Lines({"Acme,Rocket 9,B-1,2.1"})}),
+    kCaseName);
 
-// What the locator and services are handed, call by call.
 struct CallCase {
   const char* name;
   const char* tail;
-  std::vector<std::string> expectedPrefix;
+  FakeScenario scenario;
+  std::vector<std::string> log;
 };
 
-class ConnectCalls : public ::testing::TestWithParam<CallCase> {
- protected:
-  void TearDown() override { UninstallFakeWmi(); }
-};
+using ConnectCalls = FakeRun<CallCase>;
 
-TEST_P(ConnectCalls, PassesSevenArgumentsLastFirstByReference) {
-  InstallFakeWmi(FullMachine());
+TEST_P(ConnectCalls, LogsEveryCall) {
+  InstallFakeWmi(GetParam().scenario);
   RecordingConsole console;
   RunInventory(GetParam().tail, console);
-  const auto& log = FakeWmiLog();
-  const auto& want = GetParam().expectedPrefix;
-  ASSERT_GE(log.size(), want.size());
-  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(log[i], want[i]) << "call " << i;
+  EXPECT_EQ(FakeWmiLog(), GetParam().log);
 }
+
+// Seven arguments, last first, each by reference, empty text as a null
+// string; the level written with no place for a result; the BIOS maker and
+// steps 3 to 5 skipped once their facts are found.
+const std::vector<std::string> kLocalLog = {
+    "locator.CONNECTSERVER 1 [ref R8:128.000000, ref BSTR:null, ref BSTR:null, ref BSTR:null, "
+    "ref BSTR:null, ref BSTR:\"root\\CIMV2\", ref BSTR:\".\"]",
+    "services.SECURITY_ 2 []",
+    "security.IMPERSONATIONLEVEL 4 [-3=I4:3] noresult",
+    "services.EXECQUERY 1 [ref BSTR:\"Select AdminPasswordStatus, Manufacturer, Model FROM "
+    "Win32_ComputerSystem\"]",
+    "item.MANUFACTURER 2 []",
+    "item.MODEL 2 []",
+    "services.EXECQUERY 1 [ref BSTR:\"SELECT Manufacturer, SerialNumber, SMBIOSBIOSVersion FROM "
+    "Win32_BIOS\"]",
+    "item.SERIALNUMBER 2 []",
+    "item.SMBIOSBIOSVERSION 2 []"};
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, ConnectCalls,
     ::testing::Values(
-        CallCase{"LocalDefaults",
-                 "",
-                 {"factory", "locator.GetIDsOfNames CONNECTSERVER",
-                  "locator.Invoke CONNECTSERVER kind=1 args=[ref R8:128, ref BSTR:null, ref "
-                  "BSTR:null, ref BSTR:null, ref BSTR:null, ref BSTR:\"root\\CIMV2\", ref "
-                  "BSTR:\".\"] named=[]",
-                  "services.GetIDsOfNames SECURITY_",
-                  "services.Invoke SECURITY_ kind=2 args=[] named=[]",
-                  "security.GetIDsOfNames IMPERSONATIONLEVEL",
-                  "security.Invoke IMPERSONATIONLEVEL kind=4 args=[I4:3] named=[-3] noresult",
-                  "services.GetIDsOfNames EXECQUERY",
-                  "services.Invoke EXECQUERY kind=1 args=[ref BSTR:\"Select AdminPasswordStatus, "
-                  "Manufacturer, Model FROM Win32_ComputerSystem\"] named=[]",
-                  "Win32_ComputerSystem.set.Count", "Win32_ComputerSystem.set._NewEnum",
-                  "Win32_ComputerSystem.enum.Reset", "Win32_ComputerSystem.enum.Next 1",
-                  "Win32_ComputerSystem[0].GetIDsOfNames MANUFACTURER",
-                  "Win32_ComputerSystem[0].Invoke MANUFACTURER kind=2 args=[] named=[]"}},
+        CallCase{"LocalDefaults", "", Full(), kLocalLog},
+        CallCase{"SecurityReadAsMethodWhenPropertyReadFails", "",
+                 Full([](auto& s) { s.securityOnlyAsMethod = true; }),
+                 [] {
+                   auto log = kLocalLog;
+                   log.insert(log.begin() + 2, "services.SECURITY_ 1 []");
+                   return log;
+                 }()},
         CallCase{"RemoteKerberosWithCredentials",
                  "/M \\\\srv1. /U \"dom\\me\" /P s3cret /K",
-                 {"factory", "locator.GetIDsOfNames CONNECTSERVER",
-                  "locator.Invoke CONNECTSERVER kind=1 args=[ref R8:128, ref BSTR:\"Kerberos:\", "
-                  "ref BSTR:null, ref BSTR:\"s3cret\", ref BSTR:\"dom\\me\", ref "
-                  "BSTR:\"root\\CIMV2\", ref BSTR:\"SRV1\"] named=[]"}},
+                 kConnectFails,
+                 {"locator.CONNECTSERVER 1 [ref R8:128.000000, ref BSTR:\"Kerberos:\", ref "
+                  "BSTR:null, ref BSTR:\"s3cret\", ref BSTR:\"dom\\me\", ref BSTR:\"root\\CIMV2\", "
+                  "ref BSTR:\"SRV1\"]"}},
         CallCase{"Ntlm",
                  "/M host /L",
-                 {"factory", "locator.GetIDsOfNames CONNECTSERVER",
-                  "locator.Invoke CONNECTSERVER kind=1 args=[ref R8:128, ref "
-                  "BSTR:\"NTLMDomain:\", ref BSTR:null, ref BSTR:null, ref BSTR:null, ref "
-                  "BSTR:\"root\\CIMV2\", ref BSTR:\"HOST\"] named=[]"}}),
-    [](const auto& tc) { return std::string(tc.param.name); });
-
-TEST(ConnectCallsFallback, SecurityReadAsMethodWhenPropertyReadFails) {
-  InstallFakeWmi(Tweak(FullMachine(), [](auto& s) { s.securityOnlyAsMethod = true; }));
-  RecordingConsole console;
-  EXPECT_EQ(RunInventory("", console), ExitCode::Success);
-  const auto& log = FakeWmiLog();
-  const std::vector<std::string> want = {"services.Invoke SECURITY_ kind=2 args=[] named=[]",
-                                         "services.Invoke SECURITY_ kind=1 args=[] named=[]",
-                                         "security.GetIDsOfNames IMPERSONATIONLEVEL"};
-  auto at = std::search(log.begin(), log.end(), want.begin(), want.end());
-  EXPECT_NE(at, log.end());
-  UninstallFakeWmi();
-  EXPECT_EQ(com::LiveObjects().load(), 0);
-}
-
-TEST(ConnectCallsFallback, SkipsLaterStepsOnceSerialIsFound) {
-  InstallFakeWmi(FullMachine());
-  RecordingConsole console;
-  RunInventory("/C", console);
-  for (const auto& line : FakeWmiLog()) {
-    EXPECT_EQ(line.find("Win32_BaseBoard"), std::string::npos) << line;
-  }
-  UninstallFakeWmi();
-}
+                 kConnectFails,
+                 {"locator.CONNECTSERVER 1 [ref R8:128.000000, ref BSTR:\"NTLMDomain:\", ref "
+                  "BSTR:null, ref BSTR:null, ref BSTR:null, ref BSTR:\"root\\CIMV2\", ref "
+                  "BSTR:\"HOST\"]"}}),
+    kCaseName);
 
 }  // namespace
 }  // namespace kelvarin::testing

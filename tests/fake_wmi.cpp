@@ -1,7 +1,7 @@
 #include "fake_wmi.h"
 
-#include <memory>
-#include <sstream>
+#include <functional>
+#include <iterator>
 
 #include "automation/com_object.h"
 #include "automation/com_ptr.h"
@@ -9,144 +9,109 @@
 namespace kelvarin::testing {
 namespace {
 
-std::vector<std::string>& Log() {
-  static std::vector<std::string> log;
-  return log;
+// One scenario at a time, as there is one class registry; objects read it live.
+FakeScenario g_scenario;
+std::vector<std::string> g_log;
+
+std::string Describe(const VARIANT& v) {
+  switch (v.vt) {
+    case VT_BYREF | VT_VARIANT:
+      return "ref " + Describe(*v.pvarVal);
+    case VT_I4:
+      return "I4:" + std::to_string(v.lVal);
+    case VT_R8:
+      return "R8:" + std::to_string(v.dblVal);
+    case VT_BSTR:
+      return v.bstrVal == nullptr ? "BSTR:null" : "BSTR:\"" + VariantToText(v) + "\"";
+    default:
+      return "vt=" + std::to_string(v.vt);
+  }
 }
 
-std::string DescribeArgs(const DISPPARAMS& params) {
-  std::string out = "args=[";
-  for (UINT i = 0; i < params.cArgs; ++i) {
-    const VARIANT& v = params.rgvarg[i];
-    if (i > 0) out += ", ";
-    // Positional arguments arrive by reference: show the tag and what it points at.
-    if (v.vt == (VT_BYREF | VT_VARIANT)) {
-      out += "ref " + (v.pvarVal == nullptr ? std::string("null") : DescribeVariant(*v.pvarVal));
-    } else {
-      out += DescribeVariant(v);
-    }
-  }
-  out += "] named=[";
-  for (UINT i = 0; i < params.cNamedArgs; ++i) {
-    out += (i > 0 ? ", " : "") + std::to_string(params.rgdispidNamedArgs[i]);
-  }
-  return out + "]";
-}
+using Answer = std::function<HRESULT(WORD kind, const DISPPARAMS& params, VARIANT* result)>;
 
-// A dispatch object whose members are a fixed list of names; each call is
-// logged under the object's role, then answered by `Answer`.
-class LoggedObject : public com::DispatchBase<> {
+// A dispatch object whose members are answered by functions; every Invoke is logged.
+class Node final : public com::DispatchBase<> {
  public:
-  LoggedObject(std::string role, std::vector<std::string> members)
+  Node(std::string role, std::map<std::string, Answer> members)
       : role_(std::move(role)), members_(std::move(members)) {}
 
  protected:
-  DISPID FindMember(const std::string& upperName) override {
-    Log().push_back(role_ + ".GetIDsOfNames " + upperName);
-    for (std::size_t i = 0; i < members_.size(); ++i) {
-      if (members_[i] == upperName) return static_cast<DISPID>(i + 1);
+  DISPID FindMember(const std::string& name) override {
+    const auto at = members_.find(name);
+    if (at == members_.end() || g_scenario.missing.count(name) != 0) return DISPID_UNKNOWN;
+    return static_cast<DISPID>(std::distance(members_.begin(), at) + 1);
+  }
+  HRESULT InvokeMember(DISPID id, WORD kind, const DISPPARAMS& params, VARIANT* result) override {
+    const auto& [name, answer] = *std::next(members_.begin(), id - 1);
+    std::string line = role_ + "." + name + " " + std::to_string(kind) + " [";
+    for (UINT i = 0; i < params.cArgs; ++i) {
+      line += i > 0 ? ", " : "";
+      line += i < params.cNamedArgs ? std::to_string(params.rgdispidNamedArgs[i]) + "=" : "";
+      line += Describe(params.rgvarg[i]);
     }
-    return DISPID_UNKNOWN;
+    g_log.push_back(line + (result == nullptr ? "] noresult" : "]"));
+    return answer(kind, params, result);
   }
-  HRESULT InvokeMember(DISPID id, WORD flags, const DISPPARAMS& params, VARIANT* result) override {
-    const std::string& name = members_.at(static_cast<std::size_t>(id - 1));
-    Log().push_back(role_ + ".Invoke " + name + " kind=" + std::to_string(flags) + " " +
-                    DescribeArgs(params) + (result == nullptr ? " noresult" : ""));
-    return Answer(name, flags, params, result);
-  }
-  virtual HRESULT Answer(const std::string& name, WORD flags, const DISPPARAMS& params,
-                         VARIANT* result) = 0;
 
  private:
   std::string role_;
-  std::vector<std::string> members_;
+  std::map<std::string, Answer> members_;
 };
 
-class Item final : public LoggedObject {
- public:
-  Item(const FakeItem& item, std::string role)
-      : LoggedObject(std::move(role), Names(item)), item_(item) {}
+// Hands a new object out through `result`, keeping no reference of our own.
+HRESULT Hand(VARIANT* result, IDispatch* object) {
+  const auto held = ComPtr<IDispatch>::Attach(object);
+  com::SetObjectResult(result, held.get());
+  return S_OK;
+}
 
- protected:
-  HRESULT Answer(const std::string& name, WORD, const DISPPARAMS&, VARIANT* result) override {
-    if (result == nullptr) return E_POINTER;
-    const FakeValue& value = item_.properties.at(name);
-    VariantClear(result);
-    switch (value.kind) {
-      case FakeValue::Kind::Text:
-        TextToVariant(value.text, *result);
-        break;
-      case FakeValue::Kind::Null:
-        result->vt = VT_NULL;
-        break;
-      case FakeValue::Kind::Number:
-        result->vt = VT_I4;
-        result->lVal = 42;
-        break;
-      case FakeValue::Kind::Boolean:
-        result->vt = VT_BOOL;
-        result->boolVal = -1;
-        break;
-      case FakeValue::Kind::Empty:
-        break;
-    }
-    return S_OK;
+void Store(const std::string& text, VARIANT& v) { TextToVariant(text, v); }
+void Store(std::nullptr_t, VARIANT& v) { v.vt = VT_NULL; }
+void Store(LONG number, VARIANT& v) { v.vt = VT_I4, v.lVal = number; }
+void Store(bool flag, VARIANT& v) { v.vt = VT_BOOL, v.boolVal = flag ? -1 : 0; }
+
+IDispatch* NewItem(const FakeItem& item) {
+  std::map<std::string, Answer> members;
+  for (const auto& [name, value] : item) {
+    members[name] = [&value = value](WORD, const DISPPARAMS&, VARIANT* result) {
+      VariantClear(result);
+      std::visit([result](const auto& v) { Store(v, *result); }, value);
+      return S_OK;
+    };
   }
+  return new Node("item", std::move(members));
+}
 
- private:
-  static std::vector<std::string> Names(const FakeItem& item) {
-    std::vector<std::string> names;
-    for (const auto& [name, value] : item.properties) names.push_back(name);
-    return names;
-  }
-  FakeItem item_;
-};
-
-// Items hand out IDispatch unless the scenario says they refuse it.
 class RefusingItem final : public com::ObjectBase<IUnknown> {};
-
-struct ClassRun {
-  std::string name;
-  FakeClass data;
-};
 
 class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
  public:
-  explicit Enumerator(std::shared_ptr<const ClassRun> run) : run_(std::move(run)) {}
+  explicit Enumerator(const FakeClass& c) : class_(c) {}
 
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* items, ULONG* fetched) override {
-    Log().push_back(run_->name + ".enum.Next " + std::to_string(count));
+  HRESULT STDMETHODCALLTYPE Next(ULONG wanted, VARIANT* items, ULONG* fetched) override {
     ULONG done = 0;
     if (fetched != nullptr) *fetched = 0;
-    while (done < count && position_ < run_->data.items.size()) {
-      if (run_->data.nextFailsAfter && position_ >= *run_->data.nextFailsAfter) return E_FAIL;
-      const FakeItem& item = run_->data.items[position_];
-      const std::string role = run_->name + "[" + std::to_string(position_) + "]";
-      ++position_;
-      VariantInit(&items[done]);
-      if (item.refusesDispatch) {
+    for (; done < wanted && next_ < class_.items.size(); ++done, ++next_) {
+      const bool second = next_ == 1;
+      if (second && class_.fault == Fault::NextFails) return E_FAIL;
+      if (second && class_.fault == Fault::Refuses) {
         items[done].vt = VT_UNKNOWN;
         items[done].punkVal = new RefusingItem();
       } else {
         items[done].vt = VT_DISPATCH;
-        items[done].pdispVal = new Item(item, role);
+        items[done].pdispVal = NewItem(class_.items[next_]);
       }
-      ++done;
     }
     if (fetched != nullptr) *fetched = done;
-    return done == count ? S_OK : S_FALSE;
+    return done == wanted ? S_OK : S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reset() override {
-    Log().push_back(run_->name + ".enum.Reset");
-    if (run_->data.resetFails) return E_FAIL;
-    position_ = 0;
-    return S_OK;
+    next_ = 0;
+    return class_.fault == Fault::ResetFails ? E_FAIL : S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** copy) override {
-    if (copy != nullptr) *copy = nullptr;
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
 
  protected:
   [[nodiscard]] bool Supports(REFIID iid) const override {
@@ -154,151 +119,73 @@ class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
   }
 
  private:
-  std::shared_ptr<const ClassRun> run_;
-  std::size_t position_ = 0;
+  const FakeClass& class_;
+  std::size_t next_ = 0;
 };
 
 class ObjectSet final : public com::DispatchBase<ISWbemObjectSet> {
  public:
-  explicit ObjectSet(std::shared_ptr<const ClassRun> run) : run_(std::move(run)) {}
+  explicit ObjectSet(const FakeClass& c) : class_(c) {}
 
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** unknown) override {
-    Log().push_back(run_->name + ".set._NewEnum");
-    *unknown = run_->data.noEnumerator ? nullptr : new Enumerator(run_);
-    return run_->data.noEnumerator ? E_FAIL : S_OK;
+    *unknown = class_.fault == Fault::NoEnumerator ? nullptr : new Enumerator(class_);
+    return *unknown == nullptr ? E_FAIL : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
+    *count = class_.count.value_or(static_cast<LONG>(class_.items.size()));
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Item(BSTR, LONG, ISWbemObject**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Security_(ISWbemSecurity**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE ItemIndex(LONG, ISWbemObject**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
-    Log().push_back(run_->name + ".set.Count");
-    *count = run_->data.announcedCount.value_or(static_cast<LONG>(run_->data.items.size()));
-    return S_OK;
-  }
 
  protected:
   DISPID FindMember(const std::string&) override { return DISPID_UNKNOWN; }
-  HRESULT InvokeMember(DISPID, WORD, const DISPPARAMS&, VARIANT*) override {
-    return DISP_E_MEMBERNOTFOUND;
-  }
+  HRESULT InvokeMember(DISPID, WORD, const DISPPARAMS&, VARIANT*) override { return E_FAIL; }
 
  private:
-  std::shared_ptr<const ClassRun> run_;
+  const FakeClass& class_;
 };
 
-class Security final : public LoggedObject {
- public:
-  explicit Security(HRESULT answer)
-      : LoggedObject("security", {"IMPERSONATIONLEVEL"}), answer_(answer) {}
+HRESULT ExecQuery(WORD, const DISPPARAMS& params, VARIANT* result) {
+  const VARIANT* query = com::PositionalArgument(params, 0);
+  const std::string wql = query == nullptr ? "" : VariantToText(*query);
+  const FakeClass& c = g_scenario.classes[wql.substr(wql.rfind(' ') + 1)];
+  if (c.fault == Fault::QueryFails) return MakeHresult(0x80041017U);  // invalid query
+  if (c.fault == Fault::NoObjectSet) return S_OK;
+  return Hand(result, new ObjectSet(c));
+}
 
- protected:
-  HRESULT Answer(const std::string&, WORD, const DISPPARAMS&, VARIANT*) override { return answer_; }
+HRESULT GetSecurity(WORD kind, const DISPPARAMS&, VARIANT* result) {
+  if (g_scenario.securityOnlyAsMethod && kind != DISPATCH_METHOD) return DISP_E_MEMBERNOTFOUND;
+  return Hand(result, new Node("security", {{"IMPERSONATIONLEVEL",
+                                             [](auto...) { return g_scenario.impersonation; }}}));
+}
 
- private:
-  HRESULT answer_;
-};
-
-class Services final : public LoggedObject {
- public:
-  explicit Services(std::shared_ptr<const FakeScenario> scenario)
-      : LoggedObject("services", scenario->securityMissing
-                                     ? std::vector<std::string>{"EXECQUERY"}
-                                     : std::vector<std::string>{"EXECQUERY", "SECURITY_"}),
-        scenario_(std::move(scenario)) {}
-
- protected:
-  HRESULT Answer(const std::string& name, WORD flags, const DISPPARAMS& params,
-                 VARIANT* result) override {
-    if (name == "SECURITY_") {
-      if (scenario_->securityOnlyAsMethod && flags != DISPATCH_METHOD) return DISP_E_MEMBERNOTFOUND;
-      const auto security = ComPtr<IDispatch>::Attach(new Security(scenario_->impersonationResult));
-      com::SetObjectResult(result, security.get());
-      return S_OK;
-    }
-    const VARIANT* query = com::PositionalArgument(params, 0);
-    const std::string wql = query == nullptr ? "" : VariantToText(*query);
-    const std::string cls = wql.substr(wql.rfind(' ') + 1);
-    const auto found = scenario_->classes.find(cls);
-    if (found == scenario_->classes.end()) return MakeHresult(0x80041010U);
-    if (found->second.execQueryResult != S_OK) return found->second.execQueryResult;
-    if (found->second.execReturnsNothing) return S_OK;
-    auto run = std::make_shared<const ClassRun>(ClassRun{cls, found->second});
-    const auto set = ComPtr<IDispatch>::Attach(new ObjectSet(std::move(run)));
-    com::SetObjectResult(result, set.get());
-    return S_OK;
-  }
-
- private:
-  std::shared_ptr<const FakeScenario> scenario_;
-};
-
-class Locator final : public LoggedObject {
- public:
-  explicit Locator(std::shared_ptr<const FakeScenario> scenario)
-      : LoggedObject("locator", scenario->connectLookupFails
-                                    ? std::vector<std::string>{}
-                                    : std::vector<std::string>{"CONNECTSERVER"}),
-        scenario_(std::move(scenario)) {}
-
- protected:
-  HRESULT Answer(const std::string&, WORD, const DISPPARAMS&, VARIANT* result) override {
-    if (scenario_->connectResult < 0) return scenario_->connectResult;
-    const auto services = ComPtr<IDispatch>::Attach(new Services(scenario_));
-    com::SetObjectResult(result, services.get());
-    return scenario_->connectResult;
-  }
-
- private:
-  std::shared_ptr<const FakeScenario> scenario_;
-};
+HRESULT ConnectServer(WORD, const DISPPARAMS&, VARIANT* result) {
+  if (g_scenario.connect < 0) return g_scenario.connect;
+  Hand(result, new Node("services", {{"EXECQUERY", ExecQuery}, {"SECURITY_", GetSecurity}}));
+  return g_scenario.connect;
+}
 
 constexpr const char16_t* kProgId = u"WbemScripting.SWbemLocator";
 
 }  // namespace
 
 void InstallFakeWmi(const FakeScenario& scenario) {
-  Log().clear();
-  if (!scenario.locatorRegistered) {
-    posix_com::UnregisterClass(kProgId);
-    return;
-  }
-  auto shared = std::make_shared<const FakeScenario>(scenario);
-  posix_com::RegisterClass(kProgId, [shared](REFIID iid, void** object) -> HRESULT {
-    Log().emplace_back("factory");
-    if (shared->locatorCreation != S_OK) return shared->locatorCreation;
-    const auto locator = ComPtr<IDispatch>::Attach(new Locator(shared));
+  g_scenario = scenario;
+  g_log.clear();
+  if (scenario.creation == REGDB_E_CLASSNOTREG) return UninstallFakeWmi();
+  posix_com::RegisterClass(kProgId, [](REFIID iid, void** object) -> HRESULT {
+    if (g_scenario.creation != S_OK) return g_scenario.creation;
+    const auto locator =
+        ComPtr<IDispatch>::Attach(new Node("locator", {{"CONNECTSERVER", ConnectServer}}));
     return locator->QueryInterface(iid, object);
   });
 }
 
 void UninstallFakeWmi() { posix_com::UnregisterClass(kProgId); }
 
-const std::vector<std::string>& FakeWmiLog() { return Log(); }
-
-std::string DescribeVariant(const VARIANT& v) {
-  std::ostringstream out;
-  switch (v.vt) {
-    case VT_EMPTY:
-      return "EMPTY";
-    case VT_NULL:
-      return "NULL";
-    case VT_I4:
-      out << "I4:" << v.lVal;
-      break;
-    case VT_R8:
-      out << "R8:" << v.dblVal;
-      break;
-    case VT_BSTR:
-      if (v.bstrVal == nullptr) return "BSTR:null";
-      out << "BSTR:\"" << VariantToText(v) << "\"";
-      break;
-    case VT_DISPATCH:
-      return v.pdispVal == nullptr ? "DISPATCH:null" : "DISPATCH";
-    default:
-      out << "vt=" << v.vt;
-      break;
-  }
-  return out.str();
-}
+const std::vector<std::string>& FakeWmiLog() { return g_log; }
 
 }  // namespace kelvarin::testing
