@@ -3,12 +3,6 @@
 #pragma once
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 // windows.h first: the COM headers rely on what it defines.
 // clang-format off
 #include <windows.h>

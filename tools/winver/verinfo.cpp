@@ -7,12 +7,6 @@
 // then Translation (language and code page pairs, in hex) and the two binary
 // versions of the fixed part. An entry that is absent prints nothing.
 // Exit code: 0 done, 1 no version resource, 2 bad command line.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <cstddef>
