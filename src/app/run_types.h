@@ -9,7 +9,6 @@ namespace kelvarin {
 enum class ExitCode : std::int32_t { Success = 0, Failure = 1, UsageError = 9 };
 
 enum class OutputMode { Plain, Verbose, Csv };
-enum class AuthMode { Default, Kerberos, Ntlm };
 
 // The parsed command line. All text is 8-bit, as typed (after the value rules).
 struct RunOptions {
@@ -32,11 +31,6 @@ struct RunOptions {
     if (csv) return OutputMode::Csv;
     if (verbose) return OutputMode::Verbose;
     return OutputMode::Plain;
-  }
-  [[nodiscard]] AuthMode Auth() const noexcept {
-    if (kerberos) return AuthMode::Kerberos;
-    if (ntlm) return AuthMode::Ntlm;
-    return AuthMode::Default;
   }
 };
 

@@ -29,11 +29,6 @@ class ComPtr {
     p.ptr_ = ptr;
     return p;
   }
-  // Adds a reference of its own.
-  static ComPtr Copy(T* ptr) noexcept {
-    if (ptr != nullptr) ptr->AddRef();
-    return Attach(ptr);
-  }
 
   void reset() noexcept {
     if (T* old = std::exchange(ptr_, nullptr)) old->Release();

@@ -284,7 +284,6 @@ extern const IID IID_ISWbemObjectSet;
 // Strings: length-prefixed UTF-16 with a terminating zero character.
 BSTR SysAllocStringByteLen(const char* bytes, UINT byteCount);
 BSTR SysAllocStringLen(const OLECHAR* chars, UINT charCount);
-BSTR SysAllocString(const OLECHAR* zeroTerminated);
 void SysFreeString(BSTR text);
 UINT SysStringLen(BSTR text);
 UINT SysStringByteLen(BSTR text);

@@ -84,13 +84,6 @@ BSTR SysAllocStringLen(const OLECHAR* chars, UINT charCount) {
   return AllocateBytes(chars, std::size_t{charCount} * sizeof(OLECHAR));
 }
 
-BSTR SysAllocString(const OLECHAR* zeroTerminated) {
-  if (zeroTerminated == nullptr) return nullptr;
-  std::size_t n = 0;
-  while (zeroTerminated[n] != 0) ++n;
-  return AllocateBytes(zeroTerminated, n * sizeof(OLECHAR));
-}
-
 void SysFreeString(BSTR text) {
   if (text == nullptr) return;
   g_liveStrings.fetch_sub(1, std::memory_order_relaxed);
