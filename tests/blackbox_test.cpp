@@ -105,6 +105,30 @@ INSTANTIATE_TEST_SUITE_P(Cases, BlackboxCommandLine,
                                   std::get<1>(test.param).name;
                          });
 
+// A report that cannot be written fails the run, in both builds; one that
+// must wait for a slow reader arrives whole.
+TEST(BlackboxOutput, ReportRunsFailWhenTheReportIsLost) {
+  const std::pair<Output, int> cases[] = {
+      {Output::DevFull, 1}, {Output::Closed, 1}, {Output::BrokenPipe, 1}, {Output::NearlyFull, 0}};
+  for (const bool wine : {false, true}) {
+    std::vector<std::string> argv{KELVARIN_BIN, "/C"};
+    Env env;
+    if (wine) {
+      KELVARIN_REQUIRE_WINE();
+      argv = {"wine", KELVARIN_WINDOWS_EXE, "/C"};
+      env = WineEnv(KELVARIN_WINE_PREFIX);
+    }
+    for (const auto& [output, code] : cases) {
+      const Outcome run = RunProcess(argv, output, env);
+      EXPECT_EQ(run.code, code) << (wine ? "wine " : "") << static_cast<int>(output) << " "
+                                << run.Describe();
+      if (output == Output::NearlyFull) {
+        EXPECT_EQ(run.out, "#NOTFOUND#,#NOTFOUND#,#NOTFOUND#,#NOTFOUND#\r\n");
+      }
+    }
+  }
+}
+
 // Wine 8's own WMI: every query yields one object, but every property read
 // fails (E_NOTIMPL), so the trace finds nothing and the report is empty. A
 // Wine that answers more must show here, as must a build that reads less.

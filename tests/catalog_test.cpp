@@ -1,6 +1,7 @@
 #include "automation/posix/wmi/catalog.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <map>
 #include <tuple>
@@ -74,6 +75,27 @@ TEST(CatalogFromTableTest, MapsStructuresToInstances) {
   };
   // clang-format on
   for (const auto& [table, flat] : cases) EXPECT_EQ(Flatten(CatalogFromTable(table)), flat);
+}
+
+// A FIFO never blocks the run: it counts as absent and the next source serves.
+TEST(LoadCatalogTest, SpecialFilesCountAsAbsent) {
+  const ByteBuffer table = SmbiosBuilder().System("M", "P", "S").End().Bytes();
+  const std::pair<const char*, std::string> cases[] = {
+      {"firmware/dmi/tables/DMI", "(D,~,~)|(~,~,~)|(~)|(~)|(~)"},
+      {"firmware/dmi/tables/smbios_entry_point", "(M,P,~)|(~,~,S)||(S)|"},
+      {"class/dmi/id/sys_vendor", "(~,~,~)|(~,~,~)|(~)|(~)|(~)"},
+  };
+  for (const auto& [fifo, flat] : cases) {
+    const testing::TempDir root;
+    // The table only where the FIFO is not in the fallback folder.
+    if (std::string(fifo).starts_with("firmware")) {
+      testing::WriteFile(root.path() / "firmware/dmi/tables/DMI", table);
+    }
+    testing::WriteDmiId(root.path(), {{"sys_vendor", "D"}});
+    fs::remove(root.path() / fifo);
+    ASSERT_EQ(mkfifo((root.path() / fifo).c_str(), 0600), 0);
+    EXPECT_EQ(Flatten(LoadCatalog(root.path())), flat) << fifo;
+  }
 }
 
 TEST(LoadCatalogTest, TakesTheFirstSourceThatHasData) {

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <iterator>
@@ -23,7 +24,10 @@ namespace kelvarin::testing {
 
 using Env = std::vector<std::pair<std::string, std::string>>;  // an empty value unsets
 
-enum class Output { Captured, Closed, BrokenPipe };  // BrokenPipe: nobody reads it
+// BrokenPipe: nobody reads it. NearlyFull: a non-blocking pipe with 8 bytes
+// free, read only after a while.
+enum class Output { Captured, Closed, BrokenPipe, DevFull, NearlyFull };
+constexpr std::size_t kNearlyFull = 65536 - 8;
 
 struct Outcome {
   int code = -1;  // the exit code, or minus the signal that killed the process
@@ -60,7 +64,16 @@ inline Outcome RunProcess(const std::vector<std::string>& argv, Output output = 
   Outcome outcome;
   int out[2], err[2];
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return outcome;
-  if (output != Output::Captured) ::close(out[0]);  // before the child can write
+  const bool captured = output == Output::Captured || output == Output::NearlyFull;
+  if (!captured) ::close(out[0]);  // before the child can write
+  if (output == Output::NearlyFull) {
+    ::fcntl(out[1], F_SETFL, O_NONBLOCK);
+    const std::string filler(kNearlyFull, 'x');
+    for (std::size_t put = 0; put < filler.size();) {
+      put += static_cast<std::size_t>(
+          std::max<ssize_t>(0, ::write(out[1], filler.data() + put, filler.size() - put)));
+    }
+  }
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
   if (pid < 0) return outcome;
@@ -70,6 +83,8 @@ inline Outcome RunProcess(const std::vector<std::string>& argv, Output output = 
     ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
     if (output == Output::Closed) {
       ::close(1);
+    } else if (output == Output::DevFull) {
+      ::dup2(::open("/dev/full", O_WRONLY | O_CLOEXEC), 1);
     } else {
       ::dup2(out[1], 1);
     }
@@ -79,7 +94,8 @@ inline Outcome RunProcess(const std::vector<std::string>& argv, Output output = 
   }
   ::close(out[1]);
   ::close(err[1]);
-  int fds[2] = {output == Output::Captured ? out[0] : -1, err[0]};
+  if (output == Output::NearlyFull) ::usleep(300000);  // the child meets a full pipe first
+  int fds[2] = {captured ? out[0] : -1, err[0]};
   std::string* sinks[2] = {&outcome.out, &outcome.err};
   for (const int fd : fds) ::fcntl(fd, F_SETFL, O_NONBLOCK);
 
@@ -105,6 +121,7 @@ inline Outcome RunProcess(const std::vector<std::string>& argv, Output output = 
     }
   }
   for (const int fd : fds) ::close(fd);
+  if (output == Output::NearlyFull) outcome.out.erase(0, kNearlyFull);
   outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   outcome.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
   return outcome;

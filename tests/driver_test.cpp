@@ -2,6 +2,8 @@
 // connection, query, enumeration or property read can go, byte for byte.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/driver.h"
 #include "automation/com_object.h"
 #include "fake_wmi.h"
@@ -110,6 +112,10 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"CsvAllOptions", "/C /D ; /R _ /T - /A",
                 Machine("Acme; (Inc)", "O'Neil", "x", "SN", ""),
                 Lines({"\"Acme_ -Inc-\";\"O-Neil\";\"SN\";\"#NOTFOUND#\""})},
+        // A firmware string cannot start a line of its own or split the record.
+        RunCase{"LineBreaksAndNulsBecomeBlanks", "/C",
+                Machine("Acme\r\nModel: FAKE", std::string("R\0\n9", 4), "x", "S\r", "2.1"),
+                Lines({"Acme  Model: FAKE,R  9,S,2.1"})},
         RunCase{"QuietWithNothingFound", "/N", Machine(nullptr, nullptr, nullptr, nullptr, nullptr),
                 ""},
         // Numbers and booleans are no text; only blanks are trimmed.
@@ -165,16 +171,14 @@ INSTANTIATE_TEST_SUITE_P(
                        "Checking Win32_ComputerSystemProduct...", " + Found Serial Number",
                        " - Still looking for Model..."}) +
                     Report("Acme BIOS", "", "P-1", "2.1")},
-        RunCase{"SecondObjectWipesFirstThenSerialFromEnclosure", "/V",
+        // A later object without a value keeps what an earlier one found.
+        RunCase{"SecondObjectKeepsTheFirstSerial", "/V",
                 Add(Board({"B-1", ""}), "Win32_SystemEnclosure", {{"SERIALNUMBER", "E-1"}}),
                 kMakerAndModelFound +
                     Lines({" + Found BIOS Version", " - Still looking for Serial Number...",
                            "Checking Win32_BaseBoard...", " + Found Serial Number",
-                           " - Still looking for Serial Number...",
-                           "Checking Win32_ComputerSystemProduct...",
-                           " - No objects found in collection", "Checking Win32_SystemEnclosure...",
                            " + Found Serial Number"}) +
-                    Report("Acme", "Rocket 9", "E-1", "2.1")},
+                    Report("Acme", "Rocket 9", "B-1", "2.1")},
         RunCase{
             "CountZeroThenEnumerationFailures", "/V",
             With(Board({"B"}, Fault::NoEnumerator),
@@ -202,6 +206,33 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"ItemRefusesDispatch", "/C", Board({"B-1", "B-2", "B-3"}, Fault::Refuses),
                 Lines({"Acme,Rocket 9,B-1,2.1"})}),
     kCaseName);
+
+// Output that cannot be written makes a report run fail; other outcomes stand.
+TEST(LostOutput, TurnsSuccessIntoFailureOnly) {
+  const std::tuple<const char*, FakeScenario, ExitCode> cases[] = {
+      {"", Full(), ExitCode::Failure},
+      {"/N", Machine(nullptr, nullptr, nullptr, nullptr, nullptr), ExitCode::Success},
+      {"/?", Full(), ExitCode::UsageError},
+      {"/C", kConnectFails, ExitCode::Failure}};
+  for (const auto& [tail, scenario, code] : cases) {
+    InstallFakeWmi(scenario);
+    RecordingConsole console;
+    console.refuse = true;
+    EXPECT_EQ(RunInventory(tail, console), code) << tail;
+    UninstallFakeWmi();
+  }
+}
+
+TEST(QuotedArgument, RefusesTheWholeCommandLine) {
+  InstallFakeWmi(Full());
+  RecordingConsole console;
+  const char* const arguments[] = {"/C", "x\" /V", "/N"};
+  EXPECT_EQ(RunInventoryFromArguments(arguments, console), ExitCode::UsageError);
+  EXPECT_TRUE(console.output.starts_with("\r\n\ax\" /V was unexpected.\r\n\r\nKelvarin v1.3"));
+  EXPECT_EQ(console.pauses, std::vector<std::uint32_t>{1000});
+  EXPECT_TRUE(FakeWmiLog().empty());
+  UninstallFakeWmi();
+}
 
 struct CallCase {
   const char* name;

@@ -13,15 +13,18 @@ namespace kelvarin::testing {
 
 class RecordingConsole : public Console {
  public:
-  void Write(std::string_view bytes) override {
+  bool Write(std::string_view bytes) override {
+    if (refuse) return false;
     output.append(bytes);
     events.emplace_back(bytes);
+    return true;
   }
   void Pause(std::uint32_t milliseconds) override {
     pauses.push_back(milliseconds);
     events.push_back("<pause " + std::to_string(milliseconds) + ">");
   }
 
+  bool refuse = false;                // every write fails while set
   std::string output;                 // every byte written
   std::vector<std::uint32_t> pauses;  // every pause, in order
   std::vector<std::string> events;    // writes and pauses interleaved

@@ -82,6 +82,15 @@ constexpr CharacterSwitch kTabooReplacementSwitch{
     "ERROR: Illegal taboo replacement character specified with the /T switch.",
     "ERROR: Taboo replacement character specified with the /T switch"};
 
+// An empty line, the bell with the message, an optional second line, the pause.
+void PrintErrorBlock(Console& console, std::string_view message, std::uint32_t pause,
+                     std::optional<std::string_view> secondLine = std::nullopt) {
+  WriteLine(console, "");
+  WriteLine(console, std::string("\x07") + std::string(message));
+  if (secondLine) WriteLine(console, *secondLine);
+  console.Pause(pause);
+}
+
 class Parser {
  public:
   explicit Parser(Console& console) : console_(console) {}
@@ -183,7 +192,8 @@ class Parser {
         Reject();
         break;
       default:
-        Error(std::string(token) + " was unexpected.", kShortPause);
+        PrintUnexpected(console_, token);
+        Reject();
         break;
     }
   }
@@ -225,14 +235,10 @@ class Parser {
 
   void Reject() { options_.showUsage = true; }
 
-  // An empty line, the bell with the message, an optional second line, the
-  // pause; the command line is rejected.
+  // The command line is rejected after every message.
   void Error(std::string_view message, std::uint32_t pause,
              std::optional<std::string_view> secondLine = std::nullopt) {
-    WriteLine(console_, "");
-    WriteLine(console_, std::string("\x07") + std::string(message));
-    if (secondLine) WriteLine(console_, *secondLine);
-    console_.Pause(pause);
+    PrintErrorBlock(console_, message, pause, secondLine);
     Reject();
   }
 
@@ -251,9 +257,9 @@ std::string CutCommandTail(std::string_view commandLine) {
   } else {
     const auto stop = std::find_if(commandLine.begin(), commandLine.end(), IsSpaceOrControl);
     if (stop == commandLine.end()) return {};
+    // A control character that ends the path belongs to the tail; a blank
+    // goes with the blanks skipped below.
     pathEnd = static_cast<std::size_t>(stop - commandLine.begin());
-    // A control character that ends the path belongs to the tail.
-    if (*stop == ' ') ++pathEnd;
   }
   return std::string(SkipSpaces(commandLine.substr(pathEnd)));
 }
@@ -295,6 +301,10 @@ std::vector<std::string> Tokenize(std::string_view tail) {
     rest = SkipSpaces(rest.substr(length));
   }
   return tokens;
+}
+
+void PrintUnexpected(Console& console, std::string_view token) {
+  PrintErrorBlock(console, std::string(token) + " was unexpected.", kShortPause);
 }
 
 RunOptions ParseCommandLine(std::string_view tail, Console& console) {

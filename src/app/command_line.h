@@ -24,6 +24,9 @@ std::string UpperCase(std::string_view text);
 
 std::vector<std::string> Tokenize(std::string_view tail);
 
+// The message for a token that is no switch, with its pause.
+void PrintUnexpected(Console& console, std::string_view token);
+
 // Examines every token, printing messages and pausing as it goes; a rejected
 // command line comes back with showUsage on.
 RunOptions ParseCommandLine(std::string_view tail, Console& console);

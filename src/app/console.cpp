@@ -3,8 +3,9 @@
 namespace kelvarin {
 
 void WriteLine(Console& console, std::string_view text) {
-  if (!text.empty()) console.Write(text);
-  console.Write("\r\n");
+  const bool textOut = text.empty() || console.Write(text);
+  const bool endOut = console.Write("\r\n");
+  if (!textOut || !endOut) console.lost_ = true;
 }
 
 }  // namespace kelvarin

@@ -1,4 +1,6 @@
+#include <poll.h>
 #include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -11,17 +13,24 @@ namespace {
 class StandardConsole final : public Console {
  public:
   StandardConsole() {
-    // A closed pipe must not end the run: the write fails and is ignored.
+    // A closed pipe must not end the run: the write fails and the run says so.
     std::signal(SIGPIPE, SIG_IGN);
   }
 
-  void Write(std::string_view bytes) override {
+  bool Write(std::string_view bytes) override {
     while (!bytes.empty()) {
       const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;
-      bytes.remove_prefix(static_cast<std::size_t>(n));
+      if (n > 0) {
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+      } else if (n < 0 && errno == EAGAIN) {
+        // A non-blocking output that is full: wait until the reader makes room.
+        pollfd output{STDOUT_FILENO, POLLOUT, 0};
+        if (::poll(&output, 1, -1) < 0 && errno != EINTR) return false;
+      } else if (n == 0 || errno != EINTR) {
+        return false;
+      }
     }
+    return true;
   }
 
   void Pause(std::uint32_t milliseconds) override {

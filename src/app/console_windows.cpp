@@ -24,14 +24,17 @@ class StandardConsole final : public Console {
 
   // Plain file writes, so a file or pipe receives the same bytes a console
   // shows: no code page translation, no CRT buffering.
-  void Write(std::string_view bytes) override {
+  bool Write(std::string_view bytes) override {
     constexpr std::size_t kMaxChunk = 0x7FFFFFFF;
     while (!bytes.empty()) {
       const auto chunk = static_cast<DWORD>(std::min(bytes.size(), kMaxChunk));
       DWORD written = 0;
-      if (!WriteFile(output_, bytes.data(), chunk, &written, nullptr) || written == 0) return;
+      if (!WriteFile(output_, bytes.data(), chunk, &written, nullptr) || written == 0) {
+        return false;
+      }
       bytes.remove_prefix(std::min<std::size_t>(written, bytes.size()));
     }
+    return true;
   }
 
   void Pause(std::uint32_t milliseconds) override { Sleep(milliseconds); }

@@ -1,5 +1,8 @@
 #include "app/driver.h"
 
+#include <algorithm>
+#include <string>
+
 #include "app/command_line.h"
 #include "app/usage.h"
 #include "automation/com.h"
@@ -28,7 +31,8 @@ ExitCode RunPhases(std::string_view commandTail, Console& console) {
   Harvest(connection.services, options, record, console);
   PrintReport(record, options, console);
   CloseConnection(connection);
-  return ExitCode::Success;
+  // A report that did not reach its reader is no success.
+  return console.LostOutput() ? ExitCode::Failure : ExitCode::Success;
 }
 
 }  // namespace
@@ -38,6 +42,18 @@ ExitCode RunInventory(std::string_view commandTail, Console& console) {
   const ExitCode code = RunPhases(commandTail, console);
   CoUninitialize();
   return code;
+}
+
+ExitCode RunInventoryFromArguments(std::span<const char* const> arguments, Console& console) {
+  const auto quoted = std::ranges::find_if(arguments, [](const char* argument) {
+    return argument != nullptr && std::string_view(argument).find('"') != std::string_view::npos;
+  });
+  if (quoted != arguments.end()) {
+    PrintUnexpected(console, *quoted);
+    PrintUsage(console);
+    return ExitCode::UsageError;
+  }
+  return RunInventory(JoinArguments(arguments), console);
 }
 
 }  // namespace kelvarin

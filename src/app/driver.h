@@ -1,6 +1,7 @@
-// One run of the tool, from the command tail to the exit code.
+// One run of the tool, from the command line to the exit code.
 #pragma once
 
+#include <span>
 #include <string_view>
 
 #include "app/console.h"
@@ -12,5 +13,10 @@ namespace kelvarin {
 // uninitialises. The locator comes from the COM class registry, so a test can
 // put its own object model there.
 ExitCode RunInventory(std::string_view commandTail, Console& console);
+
+// The same for arguments already split by a shell (argv[1..]). An argument
+// that holds a double quote cannot be carried into the tail as it was typed,
+// so such a command line is refused before anything else happens.
+ExitCode RunInventoryFromArguments(std::span<const char* const> arguments, Console& console);
 
 }  // namespace kelvarin

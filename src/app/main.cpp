@@ -15,17 +15,33 @@ int main() {
 }
 
 #else
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <span>
 
 #include "automation/posix/wmi/standin.h"
 
+namespace {
+
+// A standard descriptor the caller left closed gets /dev/null, read-only: no
+// file the run opens can land there, and writes to it still fail.
+void OccupyClosedStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) (void)::open("/dev/null", O_RDONLY);
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  OccupyClosedStandardDescriptors();
   const auto arguments =
       std::span<const char* const>(argv, static_cast<std::size_t>(argc)).subspan(1);
-  const std::string tail = kelvarin::JoinArguments(arguments);
-  // On this platform WMI is the stand-in that serves the machine's SMBIOS data.
+  // On this platform WMI is the stand-in that serves the machine's firmware data.
   kelvarin::wmi_standin::RegisterLocator("/sys");
   auto console = kelvarin::MakeStandardConsole();
-  return static_cast<int>(kelvarin::RunInventory(tail, *console));
+  return static_cast<int>(kelvarin::RunInventoryFromArguments(arguments, *console));
 }
 #endif

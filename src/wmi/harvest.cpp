@@ -1,6 +1,8 @@
 #include "wmi/harvest.h"
 
+#include <algorithm>
 #include <string>
+#include <utility>
 
 #include "automation/com_ptr.h"
 #include "automation/variant_text.h"
@@ -9,8 +11,15 @@
 namespace kelvarin {
 namespace {
 
-// Only the blank is trimmed: tabs and other control characters stay.
-std::string TrimBlanks(std::string text) {
+// Line breaks and NULs become blanks, so that a value cannot end its line
+// in the report or split the CSV record; then only the blank is trimmed:
+// tabs and other control characters stay.
+std::string ReadPropertyText(const ObjectRef& item, std::string_view member) {
+  UniqueVariant value;
+  AutoInvoke(item, member, InvokeKind::PropertyGet, {}, value.get());
+  std::string text = VariantToText(*value);
+  std::ranges::replace_if(
+      text, [](char c) { return c == '\r' || c == '\n' || c == '\0'; }, ' ');
   const auto first = text.find_first_not_of(' ');
   if (first == std::string::npos) return {};
   text.erase(text.find_last_not_of(' ') + 1);
@@ -18,10 +27,9 @@ std::string TrimBlanks(std::string text) {
   return text;
 }
 
-std::string ReadPropertyText(const ObjectRef& item, std::string_view member) {
-  UniqueVariant value;
-  AutoInvoke(item, member, InvokeKind::PropertyGet, {}, value.get());
-  return TrimBlanks(VariantToText(*value));
+// A read that finds nothing leaves what an earlier object of the step found.
+void Store(std::string& field, std::string text) {
+  if (!text.empty()) field = std::move(text);
 }
 
 class Chain {
@@ -42,8 +50,8 @@ class Chain {
   }
 
   void ComputerSystem(const ObjectRef& item) {
-    record_.manufacturer = ReadPropertyText(item, "MANUFACTURER");
-    record_.model = ReadPropertyText(item, "MODEL");
+    Store(record_.manufacturer, ReadPropertyText(item, "MANUFACTURER"));
+    Store(record_.model, ReadPropertyText(item, "MODEL"));
     if (!record_.manufacturer.empty()) Say(" + Found Manufacturer");
     if (!record_.model.empty()) Say(" + Found Model");
     if (record_.manufacturer.empty()) Say(" - Still looking for Manufacturer..");
@@ -54,18 +62,18 @@ class Chain {
 
   void Bios(const ObjectRef& item) {
     if (record_.manufacturer.empty()) {
-      record_.manufacturer = ReadPropertyText(item, "MANUFACTURER");
+      Store(record_.manufacturer, ReadPropertyText(item, "MANUFACTURER"));
       if (!record_.manufacturer.empty()) Say(" + Found Manufacturer");
     }
-    record_.serialNumber = ReadPropertyText(item, "SERIALNUMBER");
-    record_.biosVersion = ReadPropertyText(item, "SMBIOSBIOSVERSION");
+    Store(record_.serialNumber, ReadPropertyText(item, "SERIALNUMBER"));
+    Store(record_.biosVersion, ReadPropertyText(item, "SMBIOSBIOSVERSION"));
     if (!record_.serialNumber.empty()) Say(" + Found Serial Number");
     if (!record_.biosVersion.empty()) Say(" + Found BIOS Version");
     SayMissing();
   }
 
   void Serial(const ObjectRef& item, std::string_view member) {
-    record_.serialNumber = ReadPropertyText(item, member);
+    Store(record_.serialNumber, ReadPropertyText(item, member));
     if (!record_.serialNumber.empty()) Say(" + Found Serial Number");
     SayMissing();
   }

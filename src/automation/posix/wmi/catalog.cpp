@@ -1,7 +1,18 @@
 #include "automation/posix/wmi/catalog.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <system_error>
 
@@ -63,27 +74,65 @@ const ClassDef* FindClassDef(std::string_view className) {
   return nullptr;
 }
 
-// At most `limit` bytes of the file; nothing when it cannot be opened or read.
-// Plain stdio: the stream library's locale set-up would cost more than the
-// whole table walk.
-std::optional<std::string> ReadFile(const std::filesystem::path& path, std::size_t limit) {
 #ifdef _WIN32
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(_wfopen(path.c_str(), L"rb"), &std::fclose);
+int OpenForReading(const std::filesystem::path& path) {
+  return _wopen(path.c_str(), _O_RDONLY | _O_BINARY);
+}
+bool IsRegularFile(int fd) {
+  struct _stat64 status {};
+  return _fstat64(fd, &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
+}
+long long ReadSome(int fd, char* buffer, std::size_t size) {
+  return _read(fd, buffer, static_cast<unsigned>(size));
+}
+void CloseFile(int fd) { _close(fd); }
 #else
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                       &std::fclose);
+// Non-blocking and never a controlling terminal: opening a FIFO or a device
+// must not wait for a partner.
+int OpenForReading(const std::filesystem::path& path) {
+  return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+}
+bool IsRegularFile(int fd) {
+  struct stat status {};
+  return ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+long long ReadSome(int fd, char* buffer, std::size_t size) {
+  ssize_t got = 0;
+  do {
+    got = ::read(fd, buffer, size);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+void CloseFile(int fd) { ::close(fd); }
 #endif
-  if (!file) return std::nullopt;
+
+// Closes what it opened.
+struct OpenFile {
+  explicit OpenFile(const std::filesystem::path& path) : fd(OpenForReading(path)) {}
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  ~OpenFile() {
+    if (fd >= 0) CloseFile(fd);
+  }
+  const int fd;
+};
+
+// At most `limit` bytes of a regular file; nothing when it cannot be opened
+// or read, or is anything else (a FIFO, socket, device or folder could block
+// or never end; real sysfs attributes are regular files).
+std::optional<std::string> ReadFile(const std::filesystem::path& path, std::size_t limit) {
+  const OpenFile file(path);
+  const int fd = file.fd;
+  if (fd < 0 || !IsRegularFile(fd)) return std::nullopt;
   // In small steps: tables are a few KiB, and the limit is only a ceiling.
   std::string data;
   char chunk[4096];
   while (data.size() < limit) {
-    const std::size_t got =
-        std::fread(chunk, 1, std::min(sizeof chunk, limit - data.size()), file.get());
-    data.append(chunk, got);
+    const long long got = ReadSome(fd, chunk, std::min(sizeof chunk, limit - data.size()));
+    if (got < 0) return std::nullopt;
     if (got == 0) break;
+    data.append(chunk, static_cast<std::size_t>(got));
   }
-  if (std::ferror(file.get()) != 0) return std::nullopt;
   return data;
 }
 

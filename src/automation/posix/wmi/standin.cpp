@@ -294,16 +294,20 @@ std::string OwnHostName() {
   return name;
 }
 
-bool IsLocalHost(const std::string& server) {
+}  // namespace
+
+bool IsLocalHost(std::string_view server, std::string_view ownName) {
   const std::string host = Upper(server);
   if (host.empty() || host == "." || host == "LOCALHOST" || host == "127.0.0.1" || host == "::1") {
     return true;
   }
-  const std::string own = Upper(OwnHostName());
-  if (own.empty()) return false;
-  return host == own || host == own.substr(0, own.find('.')) ||
-         own == host.substr(0, host.find('.'));
+  // This machine's name, full or up to its first dot; never the other way
+  // round, or "vm.other.example" would be this machine on a host named "vm".
+  const std::string own = Upper(ownName);
+  return !own.empty() && (host == own || host == own.substr(0, own.find('.')));
 }
+
+namespace {
 
 class Locator final : public DispatchBase<> {
  public:
@@ -320,7 +324,7 @@ class Locator final : public DispatchBase<> {
     const std::string user = ArgumentText(params, 2);
     if (!nameSpace.empty() && nameSpace != "ROOT\\CIMV2") return kWbemInvalidNamespace;
     // No remote transport in this build: any other host is out of reach.
-    if (!IsLocalHost(server)) return kRpcServerUnavailable;
+    if (!IsLocalHost(server, OwnHostName())) return kRpcServerUnavailable;
     if (!user.empty()) return kWbemLocalCredentials;
     auto catalog = std::make_shared<const Catalog>(LoadCatalog(sysRoot_));
     ComPtr<IDispatch> services = ComPtr<IDispatch>::Attach(new Services(std::move(catalog)));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string_view>
 
 #include "automation/com.h"
 #include "automation/posix/wmi/catalog.h"
@@ -17,6 +18,11 @@ inline constexpr HRESULT kWbemInvalidClass = Hresult(0x80041010U);
 inline constexpr HRESULT kWbemInvalidQuery = Hresult(0x80041017U);
 inline constexpr HRESULT kWbemLocalCredentials = Hresult(0x80041064U);
 inline constexpr HRESULT kRpcServerUnavailable = Hresult(0x800706BAU);
+
+// Whether a ConnectServer host names this machine: "", ".", LOCALHOST,
+// 127.0.0.1, ::1, or `ownName` (this machine's name) in full or up to its
+// first dot, without regard to case. An empty `ownName` adds nothing.
+bool IsLocalHost(std::string_view server, std::string_view ownName);
 
 // A new locator (one reference, the caller's) whose connections load the
 // catalog from the sysfs root given here.
