@@ -26,6 +26,7 @@ struct Case {
   std::optional<SmbiosBuilder> table;
   std::string output;
   std::map<std::string, std::string> dmiId = {};  // class/dmi/id files
+  std::map<std::string, std::string> tree = {};   // firmware/devicetree/base files
 };
 void PrintTo(const Case& test, std::ostream* os) { *os << test.name; }
 
@@ -34,6 +35,12 @@ const SmbiosBuilder kFull = SmbiosBuilder()
                                 .System("Framework", "Laptop (12th Gen)", "FRANBMCP0A")
                                 .BaseBoard("BOARD")
                                 .End();
+
+using namespace std::string_literals;
+const std::map<std::string, std::string> kRaspberryPi = {
+    {"compatible", "raspberrypi,4-model-b\0brcm,bcm2711\0"s},
+    {"model", "Raspberry Pi 4 Model B Rev 1.4\0"s},
+    {"serial-number", "10000000a1b2c3d4\0"s}};
 
 const Case kCases[] = {
     {"Plain", "", kFull,
@@ -62,6 +69,20 @@ const Case kCases[] = {
             "Checking Win32_SystemEnclosure...", " - No objects found in collection", "",
             "Manufacturer:   ", "Model:          ", "Serial Number:  ", "BIOS Version:   "})},
     {"NoFirmwareDataQuiet", "/N", std::nullopt, ""},
+    {"DeviceTreeAsUser",
+     "",
+     std::nullopt,
+     Lines({"", "Manufacturer:   Raspberry Pi Foundation",
+            "Model:          Raspberry Pi 4 Model B Rev 1.4", "Serial Number:  10000000a1b2c3d4",
+            "BIOS Version:   "}),
+     {},
+     kRaspberryPi},
+    {"DeviceTreeCsvAsUser",
+     "/C",
+     std::nullopt,
+     Lines({"Raspberry Pi Foundation,Raspberry Pi 4 Model B Rev 1.4,10000000a1b2c3d4,#NOTFOUND#"}),
+     {},
+     kRaspberryPi},
 };
 
 class FirmwareRun : public ::testing::TestWithParam<Case> {};
@@ -71,7 +92,10 @@ TEST_P(FirmwareRun, ReportsWhatTheFirmwareHolds) {
   TempDir root;
   if (GetParam().table) GetParam().table->WriteTo(root.path());
   if (!GetParam().dmiId.empty()) WriteDmiId(root.path(), GetParam().dmiId);
-  const Outcome run = RunInNamespace(root.path(), Words(GetParam().args));
+  for (const auto& [name, content] : GetParam().tree) {
+    WriteFile(root.path() / "firmware/devicetree/base" / name, content);
+  }
+  const Outcome run = RunInNamespace(root.path(), Words(GetParam().args), !GetParam().tree.empty());
   EXPECT_EQ(run.code, 0) << run.Describe();
   EXPECT_EQ(run.out, GetParam().output);
 }

@@ -13,6 +13,7 @@ namespace kelvarin::wmi_standin {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 using testing::ByteBuffer;
 using testing::SmbiosBuilder;
 
@@ -95,6 +96,34 @@ TEST(LoadCatalogTest, SpecialFilesCountAsAbsent) {
     fs::remove(root.path() / fifo);
     ASSERT_EQ(mkfifo((root.path() / fifo).c_str(), 0600), 0);
     EXPECT_EQ(Flatten(LoadCatalog(root.path())), flat) << fifo;
+  }
+}
+
+// Boards without SMBIOS: the vendor from the first "compatible" entry, the
+// model and the serial number; properties end at their first NUL, if any.
+TEST(LoadCatalogTest, DeviceTreeOfBoardsWithoutSmbios) {
+  using Files = std::map<std::string, std::string>;
+  const std::string pi = "raspberrypi,4-model-b\0brcm,bcm2711\0"s;
+  const std::pair<Files, std::string> cases[] = {
+      {{{"compatible", pi},
+        {"model", "Raspberry Pi 4 Model B Rev 1.4\0"s},
+        {"serial-number", "10000000a1b2c3d4\0"s}},
+       "(Raspberry Pi Foundation,Raspberry Pi 4 Model B Rev 1.4,~)|(~,~,10000000a1b2c3d4)|(~)|"
+       "(10000000a1b2c3d4)|(~)"},
+      {{{"compatible", "acme-boards,x1\0"s}, {"model", "X1"}, {"serial-number", ""}},
+       "(acme-boards,X1,~)|(~,~,)|(~)|()|(~)"},
+      {{{"compatible", "generic-board\0"s}}, "(~,~,~)|(~,~,~)|(~)|(~)|(~)"},
+      {{{"name", "soc\0"s}, {"serial-number", "S"}}, "||||"},
+  };
+  for (const auto& [files, flat] : cases) {
+    const testing::TempDir root;
+    for (const auto& [name, content] : files) {
+      testing::WriteFile(root.path() / "firmware/devicetree/base" / name, content);
+    }
+    EXPECT_EQ(Flatten(LoadCatalog(root.path())), flat);
+    // SMBIOS, where there is any, comes first.
+    SmbiosBuilder().System("M", "P", "S").WriteTo(root.path());
+    EXPECT_EQ(Flatten(LoadCatalog(root.path())), "(M,P,~)|(~,~,S)||(S)|");
   }
 }
 

@@ -147,13 +147,16 @@ inline std::optional<std::string> NamespaceUnavailable() {
 
 // The Linux binary with sysRoot's firmware/ and class/ as /sys/firmware and
 // /sys/class (an empty class/ leaves no dmi/id fallback).
+// `asUser` runs it as nobody, as a user without root would.
 inline Outcome RunInNamespace(const std::filesystem::path& sysRoot,
-                              const std::vector<std::string>& args) {
+                              const std::vector<std::string>& args, bool asUser = false) {
   const char* script =
       "set -e; for d in firmware class; do mount -t tmpfs none /sys/$d;"
       " [ ! -d \"$1/$d\" ] || cp -r \"$1/$d/.\" /sys/$d/; done; shift; exec \"$@\"";
-  std::vector<std::string> argv{"unshare", "-m", "/bin/sh", "-c",
-                                script,    "sh", sysRoot,   KELVARIN_BIN};
+  std::vector<std::string> argv{"unshare", "-m", "/bin/sh", "-c", script, "sh", sysRoot};
+  if (asUser)
+    argv.insert(argv.end(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+  argv.push_back(KELVARIN_BIN);
   argv.insert(argv.end(), args.begin(), args.end());
   return RunProcess(argv);
 }

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include "automation/posix/wmi/smbios.h"
 
@@ -28,10 +29,13 @@ constexpr int kOnePerMachine = -1;
 constexpr std::size_t kMaxAttributeBytes = 4096;
 constexpr std::size_t kMaxEntryPointBytes = 64;
 
+// Where a property's value is found in each of the three sources.
 struct Source {
   int type = kNoType;      // SMBIOS structure type
   std::size_t offset = 0;  // byte of that structure holding the string number
   std::string_view file;   // the same value in class/dmi/id
+  // The device-tree property; from "compatible" the board's vendor is taken.
+  std::string_view node;
 };
 
 struct PropertyDef {
@@ -49,23 +53,70 @@ const std::vector<ClassDef>& Classes() {
   static const std::vector<ClassDef> classes = {
       {"Win32_ComputerSystem",
        kOnePerMachine,
-       {{"Manufacturer", {1, 0x04, "sys_vendor"}},
-        {"Model", {1, 0x05, "product_name"}},
+       {{"Manufacturer", {1, 0x04, "sys_vendor", "compatible"}},
+        {"Model", {1, 0x05, "product_name", "model"}},
         // Selected by the program's query; nothing on this side knows it.
         {"AdminPasswordStatus", {}}}},
       {"Win32_BIOS",
        kOnePerMachine,
-       {{"Manufacturer", {0, 0x04, "bios_vendor"}},
-        {"SMBIOSBIOSVersion", {0, 0x05, "bios_version"}},
-        {"SerialNumber", {1, 0x07, "product_serial"}}}},
-      {"Win32_BaseBoard", 2, {{"SerialNumber", {2, 0x07, "board_serial"}}}},
+       {{"Manufacturer", {0, 0x04, "bios_vendor", {}}},
+        {"SMBIOSBIOSVersion", {0, 0x05, "bios_version", {}}},
+        {"SerialNumber", {1, 0x07, "product_serial", "serial-number"}}}},
+      {"Win32_BaseBoard", 2, {{"SerialNumber", {2, 0x07, "board_serial", {}}}}},
       {"Win32_ComputerSystemProduct",
        kOnePerMachine,
-       {{"IdentifyingNumber", {1, 0x07, "product_serial"}}}},
-      {"Win32_SystemEnclosure", 3, {{"SerialNumber", {3, 0x07, "chassis_serial"}}}},
+       {{"IdentifyingNumber", {1, 0x07, "product_serial", "serial-number"}}}},
+      {"Win32_SystemEnclosure", 3, {{"SerialNumber", {3, 0x07, "chassis_serial", {}}}}},
   };
   return classes;
 }
+
+// Board vendors by their device-tree prefix, named as the Linux kernel's
+// vendor-prefix list names them: the makers of single-board computers and
+// of the chips they are built on. A prefix not listed stands as written.
+constexpr std::pair<std::string_view, std::string_view> kTreeVendors[] = {
+    {"allwinner", "Allwinner Technology Co., Ltd."},
+    {"amlogic", "Amlogic, Inc."},
+    {"bananapi", "BIPAI KEJI LIMITED"},
+    {"beagle", "BeagleBoard.org Foundation"},
+    {"brcm", "Broadcom Corporation"},
+    {"compulab", "CompuLab Ltd."},
+    {"cubietech", "Cubietech, Ltd."},
+    {"firefly", "Firefly"},
+    {"friendlyarm", "Guangzhou FriendlyARM Computer Tech Co., Ltd"},
+    {"fsl", "Freescale Semiconductor"},
+    {"google", "Google, Inc."},
+    {"hardkernel", "Hardkernel Co., Ltd"},
+    {"khadas", "Khadas"},
+    {"lemaker", "Shenzhen LeMaker Technology Co., Ltd."},
+    {"libretech", "Shenzhen Libre Technology Co., Ltd"},
+    {"marvell", "Marvell Technology Group Ltd."},
+    {"mediatek", "MediaTek Inc."},
+    {"microchip", "Microchip Technology Inc."},
+    {"nvidia", "NVIDIA"},
+    {"nxp", "NXP Semiconductors"},
+    {"olimex", "OLIMEX Ltd."},
+    {"phytec", "PHYTEC Messtechnik GmbH"},
+    {"pine64", "Pine64"},
+    {"qcom", "Qualcomm Technologies, Inc"},
+    {"radxa", "Radxa"},
+    {"raspberrypi", "Raspberry Pi Foundation"},
+    {"rockchip", "Fuzhou Rockchip Electronics Co., Ltd"},
+    {"samsung", "Samsung Semiconductor"},
+    {"sifive", "SiFive, Inc."},
+    {"sinovoip", "SinoVoip Co., Ltd"},
+    {"sipeed", "Shenzhen Sipeed Technology Co., Ltd."},
+    {"solidrun", "SolidRun"},
+    {"st", "STMicroelectronics"},
+    {"starfive", "StarFive Technology Co. Ltd."},
+    {"technexion", "TechNexion"},
+    {"thead", "T-Head Semiconductor Co., Ltd."},
+    {"ti", "Texas Instruments"},
+    {"toradex", "Toradex AG"},
+    {"variscite", "Variscite Ltd."},
+    {"xlnx", "Xilinx"},
+    {"xunlong", "Shenzhen Xunlong Software CO.,Limited"},
+};
 
 const ClassDef* FindClassDef(std::string_view className) {
   for (const ClassDef& def : Classes()) {
@@ -232,6 +283,43 @@ Catalog CatalogFromDmiIdFiles(const std::filesystem::path& dir) {
   return catalog;
 }
 
+Catalog CatalogFromDeviceTree(const std::filesystem::path& dir) {
+  // A property is bytes up to a NUL; "compatible" is a list of them, most
+  // specific first, each "vendor,device".
+  const auto text = [&](std::string_view node) -> PropertyValue {
+    auto content = ReadFile(dir / node, kMaxAttributeBytes);
+    if (!content) return std::nullopt;
+    content->resize(std::min(content->size(), content->find('\0')));
+    return content;
+  };
+  const PropertyValue model = text("model");
+  const PropertyValue compatible = text("compatible");
+  if (!model && !compatible) return EmptyCatalog();
+  PropertyValue vendor;
+  if (compatible && compatible->find(',') != std::string::npos) {
+    const std::string_view prefix = std::string_view(*compatible).substr(0, compatible->find(','));
+    vendor = std::string(prefix);
+    for (const auto& [known, name] : kTreeVendors) {
+      if (known == prefix) vendor = std::string(name);
+    }
+  }
+  Catalog catalog = EmptyCatalog();
+  for (std::size_t i = 0; i < Classes().size(); ++i) {
+    Instance instance;
+    for (const PropertyDef& property : Classes()[i].properties) {
+      const std::string_view node = property.source.node;
+      PropertyValue value = node == "compatible" ? vendor
+                            : node == "model"    ? model
+                            : node.empty()       ? std::nullopt
+                                                 : text(node);
+      if (value) value = smbios::DecodeText(*value);
+      instance.properties.push_back({std::string(property.name), std::move(value)});
+    }
+    catalog[i].instances.push_back(std::move(instance));
+  }
+  return catalog;
+}
+
 Catalog EmptyCatalog() {
   Catalog catalog;
   for (const ClassDef& def : Classes()) catalog.push_back({std::string(def.name), {}});
@@ -255,7 +343,7 @@ Catalog LoadCatalog(const std::filesystem::path& sysRoot) {
   const std::filesystem::path dmiId = sysRoot / "class" / "dmi" / "id";
   std::error_code error;
   if (std::filesystem::is_directory(dmiId, error)) return CatalogFromDmiIdFiles(dmiId);
-  return EmptyCatalog();
+  return CatalogFromDeviceTree(sysRoot / "firmware" / "devicetree" / "base");
 }
 
 }  // namespace kelvarin::wmi_standin

@@ -1,6 +1,7 @@
 // The five WMI classes as data: which instances each has and which value each
 // property holds, filled from the machine's SMBIOS table or, without it, from
-// the world-readable files of /sys/class/dmi/id.
+// the world-readable files of /sys/class/dmi/id, or on boards without SMBIOS
+// from the device tree.
 #pragma once
 
 #include <cstdint>
@@ -44,12 +45,16 @@ const ClassData* FindClass(const Catalog& catalog, std::string_view className);
 Catalog CatalogFromTable(std::span<const std::uint8_t> table);
 // `dir` holds files named like those in /sys/class/dmi/id.
 Catalog CatalogFromDmiIdFiles(const std::filesystem::path& dir);
+// `dir` is a device tree's root node, as /sys/firmware/devicetree/base; no
+// instances without a "model" or "compatible" there.
+Catalog CatalogFromDeviceTree(const std::filesystem::path& dir);
 // Every class without instances.
 Catalog EmptyCatalog();
 
 // The sources in order under a sysfs root ("/sys" on a real machine):
 // firmware/dmi/tables/DMI when readable and holding a structure, else
-// class/dmi/id when that folder exists, else no instances at all.
+// class/dmi/id when that folder exists, else the device tree of boards
+// without SMBIOS, else no instances at all.
 Catalog LoadCatalog(const std::filesystem::path& sysRoot);
 
 }  // namespace kelvarin::wmi_standin
