@@ -1,28 +1,26 @@
+// The command line: the tail, its tokens, every switch with its messages and
+// pauses, the acceptance test and the cross checks.
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "test_console.h"
+#include "support.h"
 
 // Rows name only the options that differ from the defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
-namespace kelvarin {
+namespace kelvarin::testing {
 namespace {
 
 // A misuse: an empty line, the bell with the message, then the pause.
 std::string Error(const std::string& message, int pause = 1000) {
-  return "\r\n\a" + message + "\r\n<pause " + std::to_string(pause) + ">";
+  return "\r\n\a" + message + "\r\n<" + std::to_string(pause) + ">";
 }
 std::string CsvOnly(char letter) {
-  return Error(
-      std::string("ERROR: The /") + letter + " switch can only be used with the /C switch.", 2000);
+  return Error("ERROR: The /"s + letter + " switch can only be used with the /C switch.", 2000);
 }
-
 const std::string kCsvAndVerbose = "/C and /V switches can not be used at the same time!";
 const std::string kSame = "\r\n       can NOT be the same as the delimeter character!";
 const std::string k8 = "/N/N/N/N/N/N/N/N";  // eight tokens
@@ -33,9 +31,10 @@ auto Fields(const RunOptions& o) {
                   o.showUsage);
 }
 
-// The tail, the options it gives, and the output with each pause where it fell.
+// The tail, the options it gives, and what is written, pauses included.
 // clang-format off
-const std::tuple<std::string, RunOptions, std::string> kParseCases[] = {
+const std::tuple<std::string, RunOptions, std::string> kCases[] = {
+    {"", {}, ""},
     {"/?", {.showUsage = true}, ""},
     {"-help", {.showUsage = true}, ""},
     {"/Mserver box", {.host = "BOX"}, ""},
@@ -45,11 +44,15 @@ const std::tuple<std::string, RunOptions, std::string> kParseCases[] = {
     {"/M .", {.host = "", .showUsage = true}, ""},
     {"/M a,b", {.host = "A,B", .showUsage = true}, ""},
     {"/M a\tb", {.host = "A\tB", .showUsage = true}, ""},
+    {"/M \"a b\"", {.host = "A B", .showUsage = true}, ""},
     {"/M", {.showUsage = true}, ""},
     {"/U /P", {.user = "/P"}, ""},
+    {"/U \"\" /P \"pw\"", {.password = "pw"},
+     "ERROR: A password can not be specified without also specifying a username.\r\n"},
     {"/D ;", {.showUsage = true}, CsvOnly('D')},
     {"/T x /R y /A", {.showUsage = true}, CsvOnly('T') + CsvOnly('R') + CsvOnly('A')},
     {"/D (;) -c", {.csv = true, .delimiter = ";"}, ""},
+    {"/C /D ';' /T \" \"", {.csv = true, .delimiter = ";", .tabooReplacement = " "}, ""},
     {"/C /D ab", {.csv = true, .delimiter = "ab", .showUsage = true}, ""},
     {"/C /D a^b /R ^ /T '",
      {.csv = true, .delimiter = "a^b", .delimiterReplacement = "^", .tabooReplacement = "'",
@@ -86,22 +89,19 @@ const std::tuple<std::string, RunOptions, std::string> kParseCases[] = {
 };
 // clang-format on
 
-TEST(ParseCommandLineTest, OptionsOutputAndOutcome) {
-  for (const auto& [tail, expected, expectedSeen] : kParseCases) {
-    SCOPED_TRACE("tail: " + tail);
-    testing::RecordingConsole console;
+TEST(CommandLine, OptionsOutputAndOutcome) {
+  for (const auto& [tail, expected, written] : kCases) {
+    RecordingConsole console;
     const RunOptions options = ParseCommandLine(tail, console);
     const bool goesOn = !options.showUsage && CheckCombinations(options, console);
-    std::string seen;
-    for (const std::string& event : console.events) seen += event;
-    EXPECT_EQ(Fields(options), Fields(expected));
-    EXPECT_EQ(seen, expectedSeen);
+    EXPECT_EQ(Fields(options), Fields(expected)) << tail;
+    EXPECT_EQ(console.trace, written) << tail;
     // Only a line that is neither rejected nor answered goes on to WMI.
-    EXPECT_EQ(goesOn, !expected.showUsage && expectedSeen.empty());
+    EXPECT_EQ(goesOn, !expected.showUsage && written.empty()) << tail;
   }
 }
 
-TEST(CommandTailTest, CutJoinedAndSplitIntoTokens) {
+TEST(CommandLine, TailCutJoinedAndSplitIntoTokens) {
   // clang-format off
   const std::pair<std::string, std::string> cut[] = {
       {"kelvarin.exe", ""}, {"kelvarin.exe    /C /V  ", "/C /V  "}, {"  /C", "/C"},
@@ -111,13 +111,13 @@ TEST(CommandTailTest, CutJoinedAndSplitIntoTokens) {
   };
   // clang-format on
   for (const auto& [line, tail] : cut) EXPECT_EQ(CutCommandTail(line), tail) << line;
-  const std::vector<const char*> none, some = {"/U", "dom\\me you", "", "a\"b", "x\ty"};
+  const std::vector<const char*> none, some = {"/U", "dom\\me you", "", "x\ty"};
   EXPECT_EQ(JoinArguments(none), "");
-  EXPECT_EQ(JoinArguments(some), "/U \"dom\\me you\" \"\" a\"b x\ty");
+  EXPECT_EQ(JoinArguments(some), "/U \"dom\\me you\" \"\" x\ty");
   const std::vector<std::string> tokens = {"/C", "/V", "-C-V", "\"a /b\"", "c",    "x",
                                            "/y", "/",  "/",    "a\tb",     "\"d e"};
   EXPECT_EQ(Tokenize("  /C/V -C-V \"a /b\"c x/y // a\tb \"d e"), tokens);
 }
 
 }  // namespace
-}  // namespace kelvarin
+}  // namespace kelvarin::testing

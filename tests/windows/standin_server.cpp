@@ -5,7 +5,6 @@
 // beside this DLL; the tests fill it before each run. Never shipped.
 #include <atomic>
 #include <filesystem>
-#include <string>
 
 #include "automation/com.h"
 #include "automation/com_object.h"
@@ -17,40 +16,23 @@
 namespace {
 
 HMODULE g_module = nullptr;
-std::atomic<long> g_serverLocks{0};
-
-// Read at every creation, so a fixture swapped between runs is what the next
-// connection sees.
-std::filesystem::path FixtureRoot() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(g_module, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);  // truncated: try a larger buffer
-  }
-  return std::filesystem::path(path).parent_path() / L"sys";
-}
+std::atomic<long> g_locks{0};
 
 class LocatorFactory final : public kelvarin::com::ObjectBase<IClassFactory> {
  public:
+  // The folder is found anew at every creation, so a table swapped between
+  // runs is what the next connection sees.
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    const auto locator =
-        kelvarin::ComPtr<IDispatch>::Attach(kelvarin::wmi_standin::CreateLocator(FixtureRoot()));
-    return locator->QueryInterface(iid, object);
+    wchar_t path[4096] = {};
+    GetModuleFileNameW(g_module, path, 4096);
+    const auto root = std::filesystem::path(path).parent_path() / L"sys";
+    return kelvarin::ComPtr<IDispatch>::Attach(kelvarin::wmi_standin::CreateLocator(root))
+        ->QueryInterface(iid, object);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock) {
-      ++g_serverLocks;
-    } else {
-      --g_serverLocks;
-    }
+    g_locks += lock ? 1 : -1;
     return S_OK;
   }
 
@@ -68,15 +50,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
-  if (object == nullptr) return E_POINTER;
   *object = nullptr;
   const auto ours = kelvarin::TextToGuid(kelvarin::testing::kStandinClsid);
   if (!ours || !IsEqualGUID(clsid, *ours)) return CLASS_E_CLASSNOTAVAILABLE;
-  const auto factory = kelvarin::ComPtr<IClassFactory>::Attach(new LocatorFactory());
-  return factory->QueryInterface(iid, object);
+  return kelvarin::ComPtr<IClassFactory>::Attach(new LocatorFactory())->QueryInterface(iid, object);
 }
 
 // Every object the server made counts, its class factories included.
 STDAPI DllCanUnloadNow() {
-  return kelvarin::com::LiveObjects().load() == 0 && g_serverLocks.load() == 0 ? S_OK : S_FALSE;
+  return kelvarin::com::LiveObjects().load() == 0 && g_locks.load() == 0 ? S_OK : S_FALSE;
 }

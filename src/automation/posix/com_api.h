@@ -36,10 +36,6 @@ using OLECHAR = char16_t;
 using BSTR = OLECHAR*;
 using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
-using LPCSTR = const char*;
-using LPSTR = char*;
-using LPWSTR = OLECHAR*;
-using LPCWSTR = const OLECHAR*;
 
 union CY {
   LONGLONG int64;
@@ -74,12 +70,9 @@ inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHresult(0x80040110U);
 inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHresult(0x80040154U);
 inline constexpr HRESULT CO_E_CLASSSTRING = MakeHresult(0x800401F3U);
 inline constexpr HRESULT CO_E_NOTINITIALIZED = MakeHresult(0x800401F0U);
-inline constexpr HRESULT DISP_E_UNKNOWNINTERFACE = MakeHresult(0x80020001U);
 inline constexpr HRESULT DISP_E_MEMBERNOTFOUND = MakeHresult(0x80020003U);
 inline constexpr HRESULT DISP_E_PARAMNOTFOUND = MakeHresult(0x80020004U);
-inline constexpr HRESULT DISP_E_TYPEMISMATCH = MakeHresult(0x80020005U);
 inline constexpr HRESULT DISP_E_UNKNOWNNAME = MakeHresult(0x80020006U);
-inline constexpr HRESULT DISP_E_BADPARAMCOUNT = MakeHresult(0x8002000EU);
 
 inline constexpr bool SUCCEEDED(HRESULT hr) noexcept { return hr >= 0; }
 inline constexpr bool FAILED(HRESULT hr) noexcept { return hr < 0; }
@@ -99,18 +92,14 @@ enum VARENUM : VARTYPE {
   VT_BOOL = 11,
   VT_VARIANT = 12,
   VT_UNKNOWN = 13,
-  VT_DECIMAL = 14,
   VT_I1 = 16,
   VT_UI1 = 17,
   VT_UI2 = 18,
   VT_UI4 = 19,
   VT_I8 = 20,
   VT_UI8 = 21,
-  VT_INT = 22,
-  VT_UINT = 23,
   VT_HRESULT = 25,
   VT_PTR = 26,
-  VT_RECORD = 36,
   VT_VECTOR = 0x1000,
   VT_ARRAY = 0x2000,
   VT_BYREF = 0x4000,
@@ -162,12 +151,11 @@ struct VARIANT {
     VariantRecord record;
   };
 };
-using VARIANTARG = VARIANT;
 static_assert(offsetof(VARIANT, llVal) == 8);
 static_assert(sizeof(VARIANT) == 8 + 2 * sizeof(void*));
 
 struct DISPPARAMS {
-  VARIANTARG* rgvarg;
+  VARIANT* rgvarg;
   DISPID* rgdispidNamedArgs;
   UINT cArgs;
   UINT cNamedArgs;
@@ -188,9 +176,7 @@ struct EXCEPINFO {
 inline constexpr WORD DISPATCH_METHOD = 1;
 inline constexpr WORD DISPATCH_PROPERTYGET = 2;
 inline constexpr WORD DISPATCH_PROPERTYPUT = 4;
-inline constexpr WORD DISPATCH_PROPERTYPUTREF = 8;
 inline constexpr DISPID DISPID_UNKNOWN = -1;
-inline constexpr DISPID DISPID_VALUE = 0;
 inline constexpr DISPID DISPID_PROPERTYPUT = -3;
 inline constexpr DISPID DISPID_NEWENUM = -4;
 inline constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
@@ -244,17 +230,6 @@ struct IEnumVARIANT : IUnknown {
   IEnumVARIANT& operator=(const IEnumVARIANT&) = default;
 };
 
-struct IClassFactory : IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) = 0;
-  virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) = 0;
-
- protected:
-  IClassFactory() = default;
-  ~IClassFactory() = default;
-  IClassFactory(const IClassFactory&) = default;
-  IClassFactory& operator=(const IClassFactory&) = default;
-};
-
 struct ISWbemObject;
 struct ISWbemSecurity;
 
@@ -278,7 +253,6 @@ extern const IID IID_NULL;
 extern const IID IID_IUnknown;
 extern const IID IID_IDispatch;
 extern const IID IID_IEnumVARIANT;
-extern const IID IID_IClassFactory;
 extern const IID IID_ISWbemObjectSet;
 
 // Strings: length-prefixed UTF-16 with a terminating zero character.

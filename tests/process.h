@@ -1,6 +1,6 @@
-// Runs the real executables as a script would, for the black-box and
-// differential tests. KELVARIN_BIN and KELVARIN_WINE_PREFIX_SCRIPT come from
-// the build.
+// Runs the real executables as a script would: the Linux binary, in a private
+// mount namespace when it must see chosen firmware, and the Windows one under
+// Wine. KELVARIN_BIN and KELVARIN_WINE_PREFIX_SCRIPT come from the build.
 #pragma once
 
 #include <fcntl.h>
@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -31,29 +30,22 @@ constexpr std::size_t kNearlyFull = 65536 - 8;
 
 struct Outcome {
   int code = -1;  // the exit code, or minus the signal that killed the process
-  bool timedOut = false;
   std::string out, err;
   double seconds = 0;
-
   [[nodiscard]] std::string Describe() const {
-    return std::string(timedOut ? "timed out; " : "") +
-           (code >= 0 ? "exit code " + std::to_string(code)
-                      : "killed by signal " + std::to_string(-code)) +
-           " after " + std::to_string(seconds) + " s; stderr: " + err;
+    return "exit " + std::to_string(code) + " after " + std::to_string(seconds) + " s: " + err;
   }
 };
 
-// argv[0] is looked up on PATH. stdin is /dev/null; SIGPIPE has its default
-// action, so a program that does not guard against it dies of it here too.
+// argv[0] is looked up on PATH; stdin is /dev/null; SIGPIPE has its default
+// action. A process still running after two minutes is killed with its group.
 inline Outcome RunProcess(const std::vector<std::string>& argv, Output output = Output::Captured,
-                          const Env& changes = {},
-                          std::chrono::seconds timeout = std::chrono::seconds(120)) {
+                          const Env& changes = {}) {
   std::vector<std::string> env;
   for (char** entry = environ; *entry != nullptr; ++entry) env.emplace_back(*entry);
-  for (const auto& change : changes) {
-    const std::string prefix = change.first + "=";
-    std::erase_if(env, [&](const std::string& e) { return e.starts_with(prefix); });
-    if (!change.second.empty()) env.push_back(prefix + change.second);
+  for (const auto& [name, value] : changes) {
+    std::erase_if(env, [&](const std::string& e) { return e.starts_with(name + "="); });
+    if (!value.empty()) env.push_back(name + "=" + value);
   }
   std::vector<char*> args, envp;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -69,25 +61,20 @@ inline Outcome RunProcess(const std::vector<std::string>& argv, Output output = 
   if (output == Output::NearlyFull) {
     ::fcntl(out[1], F_SETFL, O_NONBLOCK);
     const std::string filler(kNearlyFull, 'x');
-    for (std::size_t put = 0; put < filler.size();) {
+    for (std::size_t put = 0; put < kNearlyFull;) {
       put += static_cast<std::size_t>(
-          std::max<ssize_t>(0, ::write(out[1], filler.data() + put, filler.size() - put)));
+          std::max<ssize_t>(0, ::write(out[1], &filler[put], kNearlyFull - put)));
     }
   }
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
-  if (pid < 0) return outcome;
   if (pid == 0) {
-    ::setpgid(0, 0);  // a group of its own, killed on timeout with all it started
+    ::setpgid(0, 0);
     ::signal(SIGPIPE, SIG_DFL);
     ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
-    if (output == Output::Closed) {
-      ::close(1);
-    } else if (output == Output::DevFull) {
-      ::dup2(::open("/dev/full", O_WRONLY | O_CLOEXEC), 1);
-    } else {
-      ::dup2(out[1], 1);
-    }
+    if (output == Output::Closed) ::close(1);
+    if (output == Output::DevFull) ::dup2(::open("/dev/full", O_WRONLY | O_CLOEXEC), 1);
+    if (output != Output::Closed && output != Output::DevFull) ::dup2(out[1], 1);
     ::dup2(err[1], 2);
     ::execvpe(args[0], args.data(), envp.data());
     ::_exit(127);
@@ -98,7 +85,6 @@ inline Outcome RunProcess(const std::vector<std::string>& argv, Output output = 
   int fds[2] = {captured ? out[0] : -1, err[0]};
   std::string* sinks[2] = {&outcome.out, &outcome.err};
   for (const int fd : fds) ::fcntl(fd, F_SETFL, O_NONBLOCK);
-
   int status = 0;
   for (bool done = false; !done;) {
     // Once the process is gone its output is all in the pipes; a helper it
@@ -108,16 +94,16 @@ inline Outcome RunProcess(const std::vector<std::string>& argv, Output output = 
     ::poll(polled, 2, done ? 0 : 10);
     for (int i = 0; i < 2; ++i) {
       char buffer[4096];
-      ssize_t n = 0;
+      ssize_t n = -1;
       while (fds[i] >= 0 && (n = ::read(fds[i], buffer, sizeof buffer)) > 0) {
         sinks[i]->append(buffer, static_cast<std::size_t>(n));
       }
       if (n == 0) ::close(std::exchange(fds[i], -1));
     }
-    if (!done && std::chrono::steady_clock::now() - start > timeout) {
+    if (!done && std::chrono::steady_clock::now() - start > std::chrono::minutes(2)) {
       ::kill(-pid, SIGKILL);
       ::waitpid(pid, &status, 0);
-      outcome.timedOut = done = true;
+      done = true;
     }
   }
   for (const int fd : fds) ::close(fd);
@@ -127,33 +113,26 @@ inline Outcome RunProcess(const std::vector<std::string>& argv, Output output = 
   return outcome;
 }
 
-inline bool OnPath(const std::string& name) {
-  return RunProcess({"/bin/sh", "-c", "command -v " + name}).code == 0;
-}
-
 // Why `sysRoot` cannot be laid over /sys in a private mount namespace, if so.
 inline std::optional<std::string> NamespaceUnavailable() {
   static const std::optional<std::string> reason = []() -> std::optional<std::string> {
     if (::geteuid() != 0) return "needs root for a private mount namespace";
-    if (!OnPath("unshare")) return "unshare is not on PATH";
-    const Outcome probe =
-        RunProcess({"unshare", "-m", "/bin/sh", "-c",
-                    "mount -t tmpfs none /sys/firmware && mount -t tmpfs none /sys/class"});
-    if (probe.code != 0) return "cannot mount in a private namespace: " + probe.Describe();
+    const Outcome probe = RunProcess(
+        {"unshare", "-m", "sh", "-c", "mount -t tmpfs none /sys/firmware && command -v setpriv"});
+    if (probe.code != 0) return "no private mount namespace with setpriv: " + probe.Describe();
     return std::nullopt;
   }();
   return reason;
 }
 
 // The Linux binary with sysRoot's firmware/ and class/ as /sys/firmware and
-// /sys/class (an empty class/ leaves no dmi/id fallback).
-// `asUser` runs it as nobody, as a user without root would.
+// /sys/class; `asUser` runs it as nobody, as a user without root would.
 inline Outcome RunInNamespace(const std::filesystem::path& sysRoot,
                               const std::vector<std::string>& args, bool asUser = false) {
   const char* script =
       "set -e; for d in firmware class; do mount -t tmpfs none /sys/$d;"
       " [ ! -d \"$1/$d\" ] || cp -r \"$1/$d/.\" /sys/$d/; done; shift; exec \"$@\"";
-  std::vector<std::string> argv{"unshare", "-m", "/bin/sh", "-c", script, "sh", sysRoot};
+  std::vector<std::string> argv{"unshare", "-m", "sh", "-c", script, "sh", sysRoot};
   if (asUser)
     argv.insert(argv.end(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
   argv.push_back(KELVARIN_BIN);
@@ -161,36 +140,34 @@ inline Outcome RunInNamespace(const std::filesystem::path& sysRoot,
   return RunProcess(argv);
 }
 
-// Quiet 64-bit Wine in `prefix`, with no installer prompts and no windows.
+// Quiet 64-bit Wine in `prefix`, set up once per process by the project's
+// script; nothing when the files given or Wine are missing, else the reason.
 inline Env WineEnv(const std::string& prefix) {
   return {{"WINEPREFIX", prefix}, {"WINEDEBUG", "-all"}, {"WINEDLLOVERRIDES", "mscoree,mshtml="},
           {"WINEARCH", "win64"},  {"DISPLAY", ""},       {"WAYLAND_DISPLAY", ""}};
 }
-
-// Why the files (CMake variables and their values) or the tool are missing, if so.
-inline std::optional<std::string> Unavailable(const Env& files, const std::string& tool) {
-  for (const auto& [variable, path] : files) {
-    if (path.empty()) return variable + " is not set; configure with -D" + variable + "=<path>";
-    if (!std::filesystem::is_regular_file(path)) return variable + " names a missing file: " + path;
+inline std::optional<std::string> WineUnavailable(const std::string& prefix,
+                                                  const std::vector<std::string>& files) {
+  for (const auto& file : files) {
+    if (!std::filesystem::is_regular_file(file))
+      return "no such file: '" + file + "' (configure with the Windows build)";
   }
-  if (!OnPath(tool)) return tool + " is not on PATH";
+  if (RunProcess({"sh", "-c", "command -v wine"}).code != 0) return "wine is not on PATH";
+  static std::map<std::string, std::string> failures;
+  if (!failures.contains(prefix)) {
+    const Outcome setup = RunProcess({"sh", KELVARIN_WINE_PREFIX_SCRIPT, prefix});
+    failures[prefix] = setup.code == 0 ? "" : "setting up " + prefix + ": " + setup.Describe();
+  }
+  if (!failures[prefix].empty()) return failures[prefix];
   return std::nullopt;
 }
 
 // "a b c" as {"a", "b", "c"}.
 inline std::vector<std::string> Words(const std::string& text) {
   std::istringstream in(text);
-  return {std::istream_iterator<std::string>(in), {}};
-}
-
-// Sets `prefix` up once per process (the script locks and is idempotent);
-// an empty result means success.
-inline std::string PrepareWinePrefix(const std::string& prefix) {
-  static std::map<std::string, std::string> failures;
-  if (const auto known = failures.find(prefix); known != failures.end()) return known->second;
-  const Outcome setup = RunProcess({"/bin/sh", KELVARIN_WINE_PREFIX_SCRIPT, prefix},
-                                   Output::Captured, {}, std::chrono::seconds(600));
-  return failures[prefix] = setup.code == 0 ? "" : "setting up " + prefix + ": " + setup.Describe();
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
 }
 
 }  // namespace kelvarin::testing

@@ -1,0 +1,256 @@
+// Whole runs in-process against the fake WMI: the command line, what WMI does,
+// and the bytes, exit code and calls that come of it.
+#include <gtest/gtest.h>
+
+#include <sys/time.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <tuple>
+
+#include "app/driver.h"
+#include "automation/com_object.h"
+#include "fake_wmi.h"
+#include "support.h"
+
+namespace kelvarin::testing {
+namespace {
+
+using Text = std::optional<std::string>;
+
+// One object each in the computer system and BIOS classes; none in the others.
+FakeScenario Machine(Text maker, Text model, Text biosMaker, Text serial, Text version) {
+  FakeScenario s;
+  s.classes["Win32_ComputerSystem"].items = {{{"MANUFACTURER", maker}, {"MODEL", model}}};
+  s.classes["Win32_BIOS"].items = {
+      {{"MANUFACTURER", biosMaker}, {"SERIALNUMBER", serial}, {"SMBIOSBIOSVERSION", version}}};
+  return s;
+}
+FakeScenario With(FakeScenario s, const std::function<void(FakeScenario&)>& change) {
+  change(s);
+  return s;
+}
+const FakeScenario kFull = Machine("Acme", "Rocket 9", "Acme BIOS", "SN-1", "2.1");
+// No serial in the BIOS; the base board holds one object per serial given.
+FakeScenario Boards(std::vector<Text> serials, Fault fault = Fault::None,
+                    std::optional<LONG> count = {}) {
+  FakeScenario s = Machine("Acme", "Rocket 9", "x", {}, "2.1");
+  for (auto& serial : serials)
+    s.classes["Win32_BaseBoard"].items.push_back({{"SERIALNUMBER", serial}});
+  s.classes["Win32_BaseBoard"].fault = fault;
+  s.classes["Win32_BaseBoard"].count = count;
+  return s;
+}
+
+std::string Report(std::string_view maker, std::string_view model, std::string_view serial,
+                   std::string_view version) {
+  return "\r\nManufacturer:   "s.append(maker) + "\r\nModel:          "s.append(model) +
+         "\r\nSerial Number:  "s.append(serial) + "\r\nBIOS Version:   "s.append(version) + "\r\n";
+}
+const std::string kUsage = [] {
+  std::ifstream in(KELVARIN_TEST_DATA "/usage.txt");
+  std::string usage;
+  for (std::string line; std::getline(in, line);) usage += line + "\r\n";
+  return usage;
+}();
+const std::string kConnectError = Lines({"", "ERROR: Failed to retrieve an SWbemServices object"});
+const std::string kStep1Found =
+    Lines({"Checking Win32_ComputerSystem...", " + Found Manufacturer", " + Found Model",
+           " - Still looking for Serial Number...", " - Still looking for BIOS Version...",
+           "Checking Win32_BIOS..."});
+const std::string kNoObjects = " - No objects found in collection\r\n";
+
+// Every run must also leave no object and no string behind.
+class Run : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    UninstallFakeWmi();
+    EXPECT_EQ(com::LiveObjects().load(), 0) << "an object reference was not released";
+    EXPECT_EQ(posix_com::LiveStringCount(), 0) << "a string was not freed";
+  }
+};
+
+TEST_F(Run, PrintsExactlyAndEndsWithItsCode) {
+  const std::tuple<const char*, FakeScenario, std::string, ExitCode> cases[] = {
+      {"", With(kFull, [](auto& s) { s.impersonation = E_FAIL; }),
+       Report("Acme", "Rocket 9", "SN-1", "2.1"), ExitCode::Success},
+      {"/V", With(kFull, [](auto& s) { s.missing = {"SECURITY_"}; }),
+       kStep1Found + Lines({" + Found Serial Number", " + Found BIOS Version"}) +
+           Report("Acme", "Rocket 9", "SN-1", "2.1"),
+       ExitCode::Success},
+      {"/C", Machine("Acme, Inc.", "R\"9", "x", "", "2.1"),
+       "\"Acme, Inc.\",R\"9,#NOTFOUND#,2.1\r\n", ExitCode::Success},
+      {"/C /D ; /R _ /T - /A", Machine("Acme; (Inc)", "O'Neil", "x", "SN", {}),
+       "\"Acme_ -Inc-\";\"O-Neil\";\"SN\";\"#NOTFOUND#\"\r\n", ExitCode::Success},
+      // Line breaks and NULs become blanks; only blanks are trimmed.
+      {"/C", Machine("Acme\r\nModel: FAKE", "R\0\n9"s, "x", " S\r", "\tv 1 "),
+       "Acme  Model: FAKE,R  9,S,\tv 1\r\n", ExitCode::Success},
+      {"/N", Machine({}, {}, {}, {}, {}), "", ExitCode::Success},
+      {"/N /C /D ;", Machine({}, {}, {}, {}, "2.1"), "#NOTFOUND#;#NOTFOUND#;#NOTFOUND#;2.1\r\n",
+       ExitCode::Success},
+      {"/?", kFull, kUsage, ExitCode::UsageError},
+      {"/X /P x", kFull, "\r\n\a/X was unexpected.\r\n" + kUsage, ExitCode::UsageError},
+      {"/P x", kFull,
+       "ERROR: A password can not be specified without also specifying a username.\r\n",
+       ExitCode::UsageError},
+      // No locator, or no connection: nothing harvested.
+      {"/V", With(kFull, [](auto& s) { s.creation = REGDB_E_CLASSNOTREG; }), "", ExitCode::Failure},
+      {"/C", With(kFull, [](auto& s) { s.creation = E_OUTOFMEMORY; }), "", ExitCode::Failure},
+      {"", With(kFull, [](auto& s) { s.connect = MakeHresult(0x80070005U); }), kConnectError,
+       ExitCode::Failure},
+      {"/V", With(kFull, [](auto& s) { s.missing = {"CONNECTSERVER"}; }), kConnectError,
+       ExitCode::Failure},
+      // A positive success code is a failure too.
+      {"/C", With(kFull, [](auto& s) { s.connect = S_FALSE; }),
+       "#WMIERROR#,#WMIERROR#,#WMIERROR#,#WMIERROR#\r\n", ExitCode::Failure},
+      {"/C /A /D ; /T _ /R x", With(kFull, [](auto& s) { s.connect = E_FAIL; }),
+       "\"#WMIERROR#\";\"#WMIERROR#\";\"#WMIERROR#\";\"#WMIERROR#\"\r\n", ExitCode::Failure},
+      {"/N /V", With(kFull, [](auto& s) { s.connect = E_FAIL; }), "", ExitCode::Failure},
+      // The serial steps, and every way a query, enumeration or read can go.
+      {"/V",
+       With(Machine({}, "M", "Bios Maker", {}, {}),
+            [](auto& s) {
+              s.classes["Win32_BaseBoard"].items = {{{"SERIALNUMBER", " B-7 "}}};
+            }),
+       Lines({"Checking Win32_ComputerSystem...", " + Found Model",
+              " - Still looking for Manufacturer..", " - Still looking for Serial Number...",
+              " - Still looking for BIOS Version...", "Checking Win32_BIOS...",
+              " + Found Manufacturer", " - Still looking for Serial Number...",
+              " - Still looking for BIOS Version...", "Checking Win32_BaseBoard...",
+              " + Found Serial Number", " - Still looking for BIOS Version..."}) +
+           Report("Bios Maker", "M", "B-7", ""),
+       ExitCode::Success},
+      {"/V",
+       With(Machine("x", "x", "Acme BIOS", {}, "2.1"),
+            [](auto& s) {
+              s.classes["Win32_ComputerSystem"].fault = Fault::NoObjectSet;
+              s.classes["Win32_ComputerSystemProduct"].items = {{{"IDENTIFYINGNUMBER", "P-1"}}};
+            }),
+       "Checking Win32_ComputerSystem...\r\n" + kNoObjects +
+           Lines({"Checking Win32_BIOS...", " + Found Manufacturer", " + Found BIOS Version",
+                  " - Still looking for Model...", " - Still looking for Serial Number...",
+                  "Checking Win32_BaseBoard..."}) +
+           kNoObjects +
+           Lines({"Checking Win32_ComputerSystemProduct...", " + Found Serial Number",
+                  " - Still looking for Model..."}) +
+           Report("Acme BIOS", "", "P-1", "2.1"),
+       ExitCode::Success},
+      // A later object without a value keeps what an earlier one found.
+      {"/V", Boards({"B-1", ""}),
+       kStep1Found +
+           Lines({" + Found BIOS Version", " - Still looking for Serial Number...",
+                  "Checking Win32_BaseBoard...", " + Found Serial Number",
+                  " + Found Serial Number"}) +
+           Report("Acme", "Rocket 9", "B-1", "2.1"),
+       ExitCode::Success},
+      {"/V",
+       With(Boards({"B"}, Fault::NoEnumerator),
+            [](auto& s) {
+              s.classes["Win32_ComputerSystem"].count = 0;
+              s.classes["Win32_ComputerSystemProduct"] = {
+                  {{{"IDENTIFYINGNUMBER", "P"}}}, Fault::ResetFails, {}};
+              s.classes["Win32_SystemEnclosure"].fault = Fault::QueryFails;
+            }),
+       "Checking Win32_ComputerSystem...\r\n" + kNoObjects +
+           Lines({"Checking Win32_BIOS...", " + Found Manufacturer", " + Found BIOS Version",
+                  " - Still looking for Model...", " - Still looking for Serial Number...",
+                  "Checking Win32_BaseBoard...",
+                  " - Unable to get a pointer to the iEnumVARIANT interface",
+                  "Checking Win32_ComputerSystemProduct...", " - Unable to enumerate collection",
+                  "Checking Win32_SystemEnclosure..."}) +
+           kNoObjects + Report("x", "", "", "2.1"),
+       ExitCode::Success},
+      {"/C", Boards({"B-1"}, Fault::NotAnEnumerator), "Acme,Rocket 9,#NOTFOUND#,2.1\r\n",
+       ExitCode::Success},
+      {"/C", Boards({"B-1"}, Fault::EmptyFirst, 2), "Acme,Rocket 9,B-1,2.1\r\n", ExitCode::Success},
+      {"/C", Boards({"B-1", "B-2"}, Fault::None, 3), "Acme,Rocket 9,B-2,2.1\r\n",
+       ExitCode::Success},
+      {"/C", Boards({"B-1", "B-2"}, Fault::None, 1), "Acme,Rocket 9,B-1,2.1\r\n",
+       ExitCode::Success},
+      {"/C", Boards({"B-1", "B-2"}, Fault::NextFails), "Acme,Rocket 9,B-1,2.1\r\n",
+       ExitCode::Success},
+      // The refusal ends the step: the third object is not read.
+      {"/C", Boards({"B-1", "B-2", "B-3"}, Fault::Refuses), "Acme,Rocket 9,B-1,2.1\r\n",
+       ExitCode::Success},
+  };
+  for (const auto& [tail, scenario, output, code] : cases) {
+    InstallFakeWmi(scenario);
+    RecordingConsole console;
+    EXPECT_EQ(RunInventory(tail, console), code) << tail << " giving\n" << output;
+    EXPECT_EQ(console.output, output) << tail;
+  }
+}
+
+// Output that cannot be written fails a report run; other outcomes stand.
+TEST_F(Run, LostOutputFailsOnlyTheReport) {
+  const std::tuple<const char*, FakeScenario, ExitCode> cases[] = {
+      {"/V", kFull, ExitCode::Failure},
+      {"/N", Machine({}, {}, {}, {}, {}), ExitCode::Success},
+      {"/?", kFull, ExitCode::UsageError},
+      {"/C", With(kFull, [](auto& s) { s.connect = E_FAIL; }), ExitCode::Failure}};
+  for (const auto& [tail, scenario, code] : cases) {
+    InstallFakeWmi(scenario);
+    RecordingConsole console;
+    console.refuse = true;
+    EXPECT_EQ(RunInventory(tail, console), code) << tail;
+  }
+}
+
+// A double quote cannot be carried inside one argument: nothing else happens.
+TEST_F(Run, QuotedArgumentIsRefused) {
+  InstallFakeWmi(kFull);
+  RecordingConsole console;
+  const char* const arguments[] = {"/C", "x\" /V", "/N"};
+  EXPECT_EQ(RunInventoryFromArguments(arguments, console), ExitCode::UsageError);
+  EXPECT_EQ(console.trace, "\r\n\ax\" /V was unexpected.\r\n<1000>" + kUsage);
+  EXPECT_TRUE(FakeWmiLog().empty());
+}
+
+// Seven arguments, last first, each by reference, empty text as a null
+// string; the level written with no place for a result; the BIOS maker and
+// steps 3 to 5 skipped once their facts are found.
+TEST_F(Run, CallsWmiWithTheseArguments) {
+  const std::string local =
+      "locator.CONNECTSERVER 1 [ref R8:128.000000, ref BSTR:null, ref BSTR:null, ref BSTR:null, "
+      "ref BSTR:null, ref BSTR:\"root\\CIMV2\", ref BSTR:\".\"]|services.SECURITY_ 2 []|"
+      "security.IMPERSONATIONLEVEL 4 [-3=I4:3] noresult|services.EXECQUERY 1 [ref BSTR:\"Select "
+      "AdminPasswordStatus, Manufacturer, Model FROM Win32_ComputerSystem\"]|item.MANUFACTURER 2 "
+      "[]|item.MODEL 2 []|services.EXECQUERY 1 [ref BSTR:\"SELECT Manufacturer, SerialNumber, "
+      "SMBIOSBIOSVersion FROM Win32_BIOS\"]|item.SERIALNUMBER 2 []|item.SMBIOSBIOSVERSION 2 []|";
+  const std::tuple<const char*, FakeScenario, std::string> cases[] = {
+      {"", kFull, local},
+      {"", With(kFull, [](auto& s) { s.securityOnlyAsMethod = true; }),
+       std::string(local).insert(local.find("security."), "services.SECURITY_ 1 []|")},
+      {"/M \\\\srv1. /U \"dom\\me\" /P s3cret /K", With(kFull, [](auto& s) { s.connect = E_FAIL; }),
+       "locator.CONNECTSERVER 1 [ref R8:128.000000, ref BSTR:\"Kerberos:\", ref BSTR:null, ref "
+       "BSTR:\"s3cret\", ref BSTR:\"dom\\me\", ref BSTR:\"root\\CIMV2\", ref BSTR:\"SRV1\"]|"},
+      {"/M host /L", With(kFull, [](auto& s) { s.connect = E_FAIL; }),
+       "locator.CONNECTSERVER 1 [ref R8:128.000000, ref BSTR:\"NTLMDomain:\", ref BSTR:null, ref "
+       "BSTR:null, ref BSTR:null, ref BSTR:\"root\\CIMV2\", ref BSTR:\"HOST\"]|"},
+  };
+  for (const auto& [tail, scenario, log] : cases) {
+    InstallFakeWmi(scenario);
+    RecordingConsole console;
+    RunInventory(tail, console);
+    std::string seen;
+    for (const auto& line : FakeWmiLog()) seen += line + "|";
+    EXPECT_EQ(seen, log) << tail;
+  }
+}
+
+// A signal cuts the sleep short; the pause sleeps what is left.
+TEST(StandardConsole, PauseOutlastsASignal) {
+  struct sigaction action {};
+  action.sa_handler = [](int) {};
+  ::sigaction(SIGALRM, &action, nullptr);
+  const itimerval timer{{0, 0}, {0, 100000}};
+  ::setitimer(ITIMER_REAL, &timer, nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  MakeStandardConsole()->Pause(300);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+}
+
+}  // namespace
+}  // namespace kelvarin::testing

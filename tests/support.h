@@ -1,0 +1,132 @@
+// What the in-process tests share: a console that records, CR LF lines,
+// temporary folders, and firmware laid out as Linux shows it under /sys.
+#pragma once
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "app/console.h"
+
+namespace kelvarin::testing {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+// Keeps every byte written and, in `trace`, each pause where it fell.
+// While `refuse` is set every write fails.
+class RecordingConsole : public Console {
+ public:
+  bool Write(std::string_view bytes) override {
+    if (refuse) return false;
+    output.append(bytes);
+    trace.append(bytes);
+    return true;
+  }
+  void Pause(std::uint32_t milliseconds) override {
+    trace += "<" + std::to_string(milliseconds) + ">";
+  }
+  bool refuse = false;
+  std::string output, trace;
+};
+
+inline std::string Lines(std::initializer_list<std::string_view> lines) {
+  std::string out;
+  for (const auto line : lines) out.append(line).append("\r\n");
+  return out;
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "kelvarin-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// Files by their path below a sysfs root, laid out with their folders.
+using Files = std::map<std::string, std::string>;
+inline const std::string kDmi = "firmware/dmi/tables/DMI";
+inline const std::string kEntryPoint = "firmware/dmi/tables/smbios_entry_point";
+inline const std::string kDmiId = "class/dmi/id/";
+inline const std::string kTree = "firmware/devicetree/base/";
+
+inline void Lay(const fs::path& root, const Files& files) {
+  for (const auto& [name, content] : files) {
+    fs::create_directories((root / name).parent_path());
+    std::ofstream(root / name, std::ios::binary) << content;
+  }
+}
+
+// One SMBIOS structure, `length` formatted bytes with its header: each
+// non-empty text becomes the next string, its number at its offset.
+inline std::string Structure(
+    std::uint8_t type, std::size_t length,
+    std::initializer_list<std::pair<std::size_t, std::string_view>> texts) {
+  std::string formatted(length, '\0'), strings;
+  formatted[0] = static_cast<char>(type);
+  formatted[1] = static_cast<char>(length);
+  for (const auto& [offset, text] : texts) {
+    if (text.empty()) continue;
+    strings.append(text).push_back('\0');
+    formatted[offset] = static_cast<char>(std::count(strings.begin(), strings.end(), '\0'));
+  }
+  return formatted + (strings.empty() ? "\0"s : strings) + '\0';
+}
+inline std::string Bios(std::string_view vendor, std::string_view version) {
+  return Structure(0, 0x18, {{4, vendor}, {5, version}});
+}
+inline std::string System(std::string_view maker, std::string_view model, std::string_view serial) {
+  return Structure(1, 0x1B, {{4, maker}, {5, model}, {7, serial}});
+}
+inline std::string Board(std::string_view serial) { return Structure(2, 0x0F, {{7, serial}}); }
+inline std::string Enclosure(std::string_view serial) { return Structure(3, 0x15, {{7, serial}}); }
+inline const std::string kEnd = Structure(127, 4, {});
+
+// Sets the byte at `at` so that bytes [from, from + count) add up to zero.
+inline std::string Summed(std::string bytes, std::size_t from, std::size_t count, std::size_t at) {
+  unsigned sum = 0;
+  bytes[at] = 0;
+  for (std::size_t i = from; i < from + count; ++i) sum += static_cast<unsigned char>(bytes[i]);
+  bytes[at] = static_cast<char>(0x100 - (sum & 0xFF));
+  return bytes;
+}
+inline std::string Little(std::uint32_t value, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i));
+  return out;
+}
+// The 64-bit entry point ("_SM3_") and the 32-bit one ("_SM_" with "_DMI_").
+inline std::string EntryPoint3(std::uint32_t size) {
+  const std::string ep = "_SM3_\0\x18\3\3\0\1\0"s + Little(size, 4) + std::string(8, '\0');
+  return Summed(ep, 0, 0x18, 5);
+}
+inline std::string EntryPoint2(std::uint16_t size, std::uint8_t length = 0x1F) {
+  std::string ep = "_SM_\0"s + static_cast<char>(length) + "\2\x08" + std::string(8, '\0') +
+                   "_DMI_\0"s + Little(size, 2) + std::string(7, '\0');
+  return Summed(Summed(ep, 0x10, 0x0F, 0x15), 0, length, 4);
+}
+// A table with an entry point announcing all of it.
+inline Files Smbios(const std::string& table) {
+  return {{kDmi, table}, {kEntryPoint, EntryPoint3(static_cast<std::uint32_t>(table.size()))}};
+}
+
+}  // namespace kelvarin::testing
