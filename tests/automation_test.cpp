@@ -10,11 +10,11 @@
 #include <tuple>
 
 #include "automation/bridge.h"
-#include "automation/com_object.h"
 #include "automation/variant_text.h"
 #include "fake_wmi.h"
 #include "support.h"
 #include "wmi/query.h"
+#include "wmi_standin/com_server.h"
 
 // Rows name only what differs from the defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"

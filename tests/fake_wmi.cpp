@@ -3,8 +3,8 @@
 #include <functional>
 #include <iterator>
 
-#include "automation/com_object.h"
 #include "automation/com_ptr.h"
+#include "wmi_standin/com_server.h"
 
 namespace kelvarin::testing {
 namespace {
@@ -37,7 +37,9 @@ class Node final : public com::DispatchBase<> {
       : role_(std::move(role)), members_(std::move(members)) {}
 
  protected:
-  DISPID FindMember(const std::string& name) override {
+  DISPID FindMember(com::MemberName wide) override {
+    std::string name;
+    for (const char16_t c : wide) name += static_cast<char>(AsciiUpper(c));
     const auto at = members_.find(name);
     if (at == members_.end() || g_scenario.missing.contains(name)) return DISPID_UNKNOWN;
     return static_cast<DISPID>(std::distance(members_.begin(), at) + 1);
@@ -122,7 +124,7 @@ class ObjectSet final : public com::DispatchBase<ISWbemObjectSet> {
   HRESULT STDMETHODCALLTYPE ItemIndex(LONG, ISWbemObject**) override { return E_NOTIMPL; }
 
  protected:
-  DISPID FindMember(const std::string&) override { return DISPID_UNKNOWN; }
+  DISPID FindMember(com::MemberName) override { return DISPID_UNKNOWN; }
   HRESULT InvokeMember(DISPID, WORD, const DISPPARAMS&, VARIANT*) override { return E_FAIL; }
 
  private:

@@ -9,11 +9,11 @@
 
 #include "app/driver.h"
 #include "automation/bridge.h"
-#include "automation/com_object.h"
 #include "automation/com_ptr.h"
-#include "automation/posix/wmi/standin.h"
 #include "automation/variant_text.h"
 #include "support.h"
+#include "wmi_standin/com_server.h"
+#include "wmi_standin/standin.h"
 
 namespace kelvarin::testing {
 namespace {
@@ -127,7 +127,7 @@ TEST_F(Firmware, ReportsWhatItHolds) {
       std::filesystem::remove(root.path() / name);
       ASSERT_EQ(::mkfifo((root.path() / name).c_str(), 0600), 0);
     }
-    wmi_standin::RegisterLocator(root.path());
+    wmi_standin::RegisterLocator(root.path().native());
     RecordingConsole console;
     const auto code = RunInventory(tail, console);
     EXPECT_EQ(console.output + "=" + std::to_string(static_cast<int>(code)), output) << tail;
@@ -140,7 +140,7 @@ TEST_F(Firmware, AnswersOtherCallsAsWmiWould) {
   Lay(root.path(), Smbios(kMachine));
   (void)CoInitialize(nullptr);
   ObjectRef locator, services;
-  *locator.Put() = wmi_standin::CreateLocator(root.path());
+  *locator.Put() = wmi_standin::NewStandinLocator(root.path().native());
   const auto connect = [&](const char* server, const char* space, const char* user) {
     UniqueVariant a, b, c, result;
     TextToVariant(server, *a), TextToVariant(space, *b), TextToVariant(user, *c);

@@ -11,9 +11,10 @@
 #include <tuple>
 
 #include "app/driver.h"
-#include "automation/com_object.h"
+#include "app/standard_console.h"
 #include "fake_wmi.h"
 #include "support.h"
+#include "wmi_standin/com_server.h"
 
 namespace kelvarin::testing {
 namespace {

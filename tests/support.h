@@ -14,7 +14,7 @@
 #include <string_view>
 #include <utility>
 
-#include "app/console.h"
+#include "core/console.h"
 
 namespace kelvarin::testing {
 

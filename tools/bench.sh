@@ -3,11 +3,19 @@
 # `dmidecode -s system-serial-number` call on the same SMBIOS table: wall time,
 # instructions (callgrind) and peak memory. Needs root: both read the table
 # from its sysfs paths inside a private mount namespace.
-#   tools/bench.sh [RUNS]      RUNS timed runs of each (default 200)
+#   tools/bench.sh [TABLE_DIR] [RUNS]
+# TABLE_DIR holds DMI and smbios_entry_point (default: the Dell PowerEdge
+# table among the real tables beside the checkout); RUNS timed runs of each
+# (default 200).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-runs=${1:-200}
+table=${1:-$top/../shared/smbios/Dell-PowerEdge-R630-Dual-Xeon}
+runs=${2:-200}
+if [ ! -f "$table/DMI" ] || [ ! -f "$table/smbios_entry_point" ]; then
+  echo "bench: $table holds no DMI and smbios_entry_point" >&2
+  exit 2
+fi
 
 if [ "$(id -u)" != 0 ]; then
   echo "bench: run as root (it uses a private mount namespace)" >&2
@@ -19,18 +27,15 @@ for p in dmidecode valgrind time; do
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$p" >/dev/null
 done
 
-cmake --preset release -DKELVARIN_TESTS=ON >/dev/null
-cmake --build --preset release --target kelvarin kelvarin_fixture >/dev/null
-fixture=$(mktemp -d)
-trap 'rm -rf "$fixture"' EXIT
-build/release/tests/kelvarin_fixture "$fixture"
+cmake --preset release >/dev/null
+cmake --build --preset release --target kelvarin >/dev/null
 
-unshare -m bash -s "$fixture" "$top/build/release/src/kelvarin" "$runs" <<'INNER'
+unshare -m bash -s "$(cd "$table" && pwd)" "$top/build/release/src/kelvarin" "$runs" <<'INNER'
 set -euo pipefail
-fixture=$1 kelvarin=$2 runs=$3
+table=$1 kelvarin=$2 runs=$3
 mount -t tmpfs none /sys/firmware
 mkdir -p /sys/firmware/dmi/tables
-cp "$fixture"/firmware/dmi/tables/* /sys/firmware/dmi/tables/
+cp "$table/DMI" "$table/smbios_entry_point" /sys/firmware/dmi/tables/
 mount -t tmpfs none /sys/class
 
 wall() {  # mean wall time of one run, in microseconds

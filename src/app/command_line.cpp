@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "report/csv.h"
+#include "core/text.h"
 
 namespace kelvarin {
 namespace {
@@ -53,8 +53,13 @@ char UpperCaseByte(char c) {
     default:
       break;
   }
-  if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
-  return c;
+  return AsciiUpper(c);
+}
+
+std::string UpperCase(std::string_view text) {
+  std::string upper(text);
+  std::transform(upper.begin(), upper.end(), upper.begin(), UpperCaseByte);
+  return upper;
 }
 
 bool ContainsTaboo(std::string_view text) { return std::any_of(text.begin(), text.end(), IsTaboo); }
@@ -276,12 +281,6 @@ std::string JoinArguments(std::span<const char* const> arguments) {
     }
   }
   return tail;
-}
-
-std::string UpperCase(std::string_view text) {
-  std::string upper(text);
-  std::transform(upper.begin(), upper.end(), upper.begin(), UpperCaseByte);
-  return upper;
 }
 
 std::vector<std::string> Tokenize(std::string_view tail) {

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/console.h"
-#include "app/run_types.h"
+#include "core/console.h"
+#include "core/run_types.h"
 
 namespace kelvarin {
 
@@ -18,9 +18,6 @@ std::string CutCommandTail(std::string_view commandLine);
 // A tail rebuilt from already split arguments (argv[1..]): joined by single
 // blanks, an argument that is empty or holds a blank enclosed in double quotes.
 std::string JoinArguments(std::span<const char* const> arguments);
-
-// a-z and the seven code page 437 letters upper-cased; every other byte kept.
-std::string UpperCase(std::string_view text);
 
 std::vector<std::string> Tokenize(std::string_view tail);
 

@@ -5,7 +5,7 @@
 #include <csignal>
 #include <ctime>
 
-#include "app/console.h"
+#include "app/standard_console.h"
 
 namespace kelvarin {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "app/console.h"
+#include "app/standard_console.h"
 
 namespace kelvarin {
 namespace {

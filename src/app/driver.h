@@ -4,8 +4,8 @@
 #include <span>
 #include <string_view>
 
-#include "app/console.h"
-#include "app/run_types.h"
+#include "core/console.h"
+#include "core/run_types.h"
 
 namespace kelvarin {
 

@@ -1,7 +1,7 @@
 // Entry point: wires the real console and the process command line to a run.
 #include "app/command_line.h"
-#include "app/console.h"
 #include "app/driver.h"
+#include "app/standard_console.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -21,7 +21,7 @@ int main() {
 #include <cerrno>
 #include <span>
 
-#include "automation/posix/wmi/standin.h"
+#include "wmi_standin/standin.h"
 
 namespace {
 

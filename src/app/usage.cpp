@@ -4,10 +4,17 @@
 #include <string>
 #include <string_view>
 
+#include "core/version.h"
+
 namespace kelvarin {
 namespace {
 
-constexpr std::string_view kTitle = "Kelvarin v1.3";
+// "1.30" is shown as "v1.3": the minor number without its trailing zeros.
+std::string Title() {
+  std::string version = KELVARIN_VERSION;
+  while (version.ends_with('0') && version[version.size() - 2] != '.') version.pop_back();
+  return "Kelvarin v" + version;
+}
 constexpr std::string_view kCredit = "Written by the Kelvarin developers";
 // The credit starts in the same column whatever the title's length.
 constexpr std::size_t kBannerWidth = 50;
@@ -45,7 +52,7 @@ constexpr std::string_view kContact =
 
 void PrintUsage(Console& console) {
   WriteLine(console, "");
-  std::string banner(kTitle);
+  std::string banner = Title();
   banner.resize(kBannerWidth, ' ');
   banner += kCredit;
   WriteLine(console, banner);

@@ -10,8 +10,8 @@ namespace {
 
 thread_local HRESULT t_lastResult = S_OK;
 
-constexpr LCID kLocale = 0x0800;
-constexpr DWORD kClassContext = 5;  // in-process or local server
+constexpr LCID kLocale = LOCALE_SYSTEM_DEFAULT;
+constexpr DWORD kClassContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
 constexpr std::size_t kMaxProgIdChars = 39;
 constexpr std::size_t kMaxArguments = 33;  // the value of a property write included
 
@@ -50,14 +50,11 @@ void testing_only::SetLastAutomationResult(HRESULT value) noexcept { t_lastResul
 
 void AutoCreateObject(ObjectRef& target, std::string_view progId, REFIID iid) {
   target.Reset();
-  if (progId.empty()) return;
-  if (progId.size() > kMaxProgIdChars) return;
-  std::array<OLECHAR, kMaxProgIdChars + 1> wide{};
-  for (std::size_t i = 0; i < progId.size(); ++i) {
-    wide[i] = static_cast<OLECHAR>(static_cast<unsigned char>(progId[i]));
-  }
+  if (progId.empty() || progId.size() > kMaxProgIdChars) return;
+  // A BSTR ends in a zero character, as CLSIDFromProgID wants.
+  const UniqueBstr wide = WidenName(progId);
   CLSID clsid{};
-  if (CLSIDFromProgID(wide.data(), &clsid) < 0) return;
+  if (!wide || CLSIDFromProgID(wide.get(), &clsid) < 0) return;
   Record(CoCreateInstance(clsid, nullptr, kClassContext, iid, target.Put()));
 }
 
@@ -119,24 +116,11 @@ ObjectRef AutoGetSubobject(const ObjectRef& object, std::string_view member) {
 
 void AutoSetObject(ObjectRef& target, const VARIANT& source, REFIID iid) {
   target.Reset();
-  const VARIANT* v = &source;
-  VARTYPE tag = v->vt;
-  IUnknown* unknown = nullptr;
-  if ((tag & VT_BYREF) != 0) {
-    tag = static_cast<VARTYPE>(tag & ~VT_BYREF);
-    if (tag == VT_VARIANT) {
-      if (v->pvarVal == nullptr) return;
-      v = v->pvarVal;
-      tag = v->vt;
-      if (tag == VT_DISPATCH || tag == VT_UNKNOWN) unknown = v->punkVal;
-    } else if ((tag == VT_DISPATCH || tag == VT_UNKNOWN) && v->ppunkVal != nullptr) {
-      unknown = *v->ppunkVal;
-    }
-  } else if (tag == VT_DISPATCH || tag == VT_UNKNOWN) {
-    unknown = v->punkVal;
-  }
-  if (unknown == nullptr) return;
-  if (unknown->QueryInterface(iid, target.Put()) < 0) target.Reset();
+  VARTYPE tag = VT_EMPTY;
+  const void* at = ValueOf(source, tag);
+  if (at == nullptr || (tag != VT_DISPATCH && tag != VT_UNKNOWN)) return;
+  IUnknown* const unknown = *static_cast<IUnknown* const*>(at);
+  if (unknown != nullptr && unknown->QueryInterface(iid, target.Put()) < 0) target.Reset();
 }
 
 HRESULT IUnknownQueryInterface(IUnknown* unknown, REFIID iid, void** answer) {

@@ -10,6 +10,11 @@
 #include <oleauto.h>
 #include <wbemdisp.h>
 // clang-format on
+
+// An HRESULT from its documented bits, as the POSIX layer spells it too.
+inline constexpr HRESULT MakeHresult(unsigned long bits) noexcept {
+  return static_cast<HRESULT>(bits);
+}
 #else
 #include "automation/posix/com_api.h"
 #endif

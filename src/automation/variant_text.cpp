@@ -7,40 +7,34 @@ namespace {
 
 constexpr VARTYPE kNotSingle = VT_ARRAY | VT_VECTOR | VT_RESERVED;
 
-// Follows by-reference VARIANT chains to the value they end in. Gives null
-// for arrays and vectors, which are never a single value.
-const VARIANT* Resolve(const VARIANT& value, VARTYPE& tag) {
-  const VARIANT* v = &value;
-  for (;;) {
-    tag = v->vt;
-    if ((tag & kNotSingle) != 0) return nullptr;
-    if ((tag & VT_BYREF) == 0) return v;
-    tag = static_cast<VARTYPE>(tag & ~VT_BYREF);
-    if (tag != VT_VARIANT) return v;
-    if (v->pvarVal == nullptr) return nullptr;
-    v = v->pvarVal;
-  }
-}
-
 template <class T>
-T Read(const VARIANT& v, bool byRef) {
+T Read(const void* from) {
   T out{};
-  const void* from = byRef ? v.byref : static_cast<const void*>(&v.llVal);
-  if (from != nullptr) std::memcpy(&out, from, sizeof out);
+  std::memcpy(&out, from, sizeof out);
   return out;
 }
 
 }  // namespace
 
+const VARIANT* EndOfReferences(const VARIANT* value) noexcept {
+  while (value != nullptr && value->vt == (VT_BYREF | VT_VARIANT)) value = value->pvarVal;
+  return value;
+}
+
+const void* ValueOf(const VARIANT& value, VARTYPE& tag) noexcept {
+  const VARIANT* v = EndOfReferences(&value);
+  if (v == nullptr || (v->vt & kNotSingle) != 0) return nullptr;
+  tag = static_cast<VARTYPE>(v->vt & ~VT_BYREF);
+  return (v->vt & VT_BYREF) != 0 ? v->byref : static_cast<const void*>(&v->llVal);
+}
+
 std::string VariantToText(const VARIANT& value) {
   VARTYPE tag = VT_EMPTY;
-  const VARIANT* v = Resolve(value, tag);
-  if (v == nullptr || tag != VT_BSTR) return {};
-  const BSTR text =
-      (v->vt & VT_BYREF) != 0 ? (v->pbstrVal == nullptr ? nullptr : *v->pbstrVal) : v->bstrVal;
-  const UINT chars = SysStringByteLen(text) / 2;
-  if (chars == 0 || chars > 0x7FFFFFFFU) return {};
-  const int wide = static_cast<int>(chars);
+  const void* at = ValueOf(value, tag);
+  if (at == nullptr || tag != VT_BSTR) return {};
+  const BSTR text = Read<BSTR>(at);
+  const auto wide = static_cast<int>(SysStringByteLen(text) / 2);
+  if (wide == 0) return {};
   const int length = WideCharToMultiByte(CP_ACP, 0, text, wide, nullptr, 0, nullptr, nullptr);
   if (length <= 0) return {};
   std::string out(static_cast<std::size_t>(length), '\0');
@@ -73,45 +67,39 @@ void TextToVariant(std::string_view text, VARIANT& target, UINT codePage) {
 
 double VariantToNumber(const VARIANT& value) {
   VARTYPE tag = VT_EMPTY;
-  const VARIANT* p = Resolve(value, tag);
-  if (p == nullptr) return 0;
-  const VARIANT& v = *p;
-  const bool byRef = (v.vt & VT_BYREF) != 0;
+  const void* at = ValueOf(value, tag);
+  if (at == nullptr) return 0;
   switch (tag) {
     case VT_I2:
-      return Read<std::int16_t>(v, byRef);
-    case VT_I4:
-      return Read<std::int32_t>(v, byRef);
-    case VT_R4:
-      return Read<float>(v, byRef);
-    case VT_R8:
-      return Read<double>(v, byRef);
-    case VT_CY:
-      return static_cast<double>(Read<std::int64_t>(v, byRef)) / 10000.0;
-    case VT_DATE:
-      return Read<double>(v, byRef);
-    case VT_ERROR:
-      return Read<std::int32_t>(v, byRef);
     case VT_BOOL:
-      return Read<std::int16_t>(v, byRef);
-    case VT_I1:
-      return Read<std::int8_t>(v, byRef);
-    case VT_UI1:
-      return Read<std::uint8_t>(v, byRef);
-    case VT_UI2:
-      return Read<std::uint16_t>(v, byRef);
-    case VT_UI4:
-      return Read<std::uint32_t>(v, byRef);
-    case VT_I8:
-      return static_cast<double>(Read<std::int64_t>(v, byRef));
-    case VT_UI8:
-      return static_cast<double>(Read<std::uint64_t>(v, byRef));
+      return Read<std::int16_t>(at);
+    case VT_I4:
+    case VT_ERROR:
     case VT_HRESULT:
-      return Read<std::int32_t>(v, byRef);
+      return Read<std::int32_t>(at);
+    case VT_R4:
+      return Read<float>(at);
+    case VT_R8:
+    case VT_DATE:
+      return Read<double>(at);
+    case VT_CY:
+      return static_cast<double>(Read<std::int64_t>(at)) / 10000.0;
+    case VT_I1:
+      return Read<std::int8_t>(at);
+    case VT_UI1:
+      return Read<std::uint8_t>(at);
+    case VT_UI2:
+      return Read<std::uint16_t>(at);
+    case VT_UI4:
+      return Read<std::uint32_t>(at);
+    case VT_I8:
+      return static_cast<double>(Read<std::int64_t>(at));
+    case VT_UI8:
+      return static_cast<double>(Read<std::uint64_t>(at));
     case VT_DISPATCH:
     case VT_UNKNOWN:
     case VT_PTR:
-      return static_cast<double>(VariantToPointer(value));
+      return static_cast<double>(Read<std::uintptr_t>(at));
     default:
       return 0;
   }
@@ -119,13 +107,12 @@ double VariantToNumber(const VARIANT& value) {
 
 std::uintptr_t VariantToPointer(const VARIANT& value) {
   VARTYPE tag = VT_EMPTY;
-  const VARIANT* v = Resolve(value, tag);
-  if (v == nullptr || (tag != VT_DISPATCH && tag != VT_UNKNOWN && tag != VT_PTR)) return 0;
-  return Read<std::uintptr_t>(*v, (v->vt & VT_BYREF) != 0);
+  const void* at = ValueOf(value, tag);
+  if (at == nullptr || (tag != VT_DISPATCH && tag != VT_UNKNOWN && tag != VT_PTR)) return 0;
+  return Read<std::uintptr_t>(at);
 }
 
 UniqueBstr WidenName(std::string_view name) {
-  if (name.size() > 0x7FFFFFF0U / 2) return {};
   UniqueBstr wide(SysAllocStringLen(nullptr, static_cast<UINT>(name.size())));
   if (!wide) return {};
   for (std::size_t i = 0; i < name.size(); ++i) {

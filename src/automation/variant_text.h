@@ -11,6 +11,15 @@
 
 namespace kelvarin {
 
+// The VARIANT at the end of a chain of VT_BYREF | VT_VARIANT references (the
+// VARIANT itself when it is no such reference); null when a link is null.
+const VARIANT* EndOfReferences(const VARIANT* value) noexcept;
+
+// Where the value of a single VARIANT lies, after EndOfReferences: its payload,
+// or what its by-reference pointer points at. `tag` gets the type without
+// VT_BYREF. Null for arrays, vectors, the reserved bit and null references.
+const void* ValueOf(const VARIANT& value, VARTYPE& tag) noexcept;
+
 // Only a string (also by reference) gives text; every other value gives "".
 std::string VariantToText(const VARIANT& value);
 

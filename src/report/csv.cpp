@@ -54,20 +54,6 @@ std::string Join(const std::array<std::string, 4>& fields, std::string_view deli
 
 }  // namespace
 
-bool IsTaboo(char c) noexcept {
-  switch (c) {
-    case '^':
-    case '`':
-    case '\'':
-    case '"':
-    case '(':
-    case ')':
-      return true;
-    default:
-      return false;
-  }
-}
-
 std::string EncodeCsvLine(InventoryRecord values, const RunOptions& options) {
   const auto fields = Fields(values);
   // Each step runs over all four values before the next one starts.

@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "app/run_types.h"
+#include "core/run_types.h"
+#include "core/text.h"
 
 namespace kelvarin {
 
@@ -15,8 +16,5 @@ std::string EncodeCsvLine(InventoryRecord values, const RunOptions& options);
 
 // Four error markers joined by the delimiter, quoted only under /A.
 std::string CsvErrorLine(const RunOptions& options);
-
-// The six characters refused as delimiter and replacement, and replaced under /T.
-bool IsTaboo(char c) noexcept;
 
 }  // namespace kelvarin

@@ -31,4 +31,14 @@ void PrintReport(const InventoryRecord& record, const RunOptions& options, Conso
   WriteLabelled(console, "BIOS Version:   ", record.biosVersion);
 }
 
+void PrintConnectionFailure(const RunOptions& options, Console& console) {
+  if (options.quiet) return;
+  if (options.Mode() == OutputMode::Csv) {
+    WriteLine(console, CsvErrorLine(options));
+    return;
+  }
+  WriteLine(console, "");
+  WriteLine(console, "ERROR: Failed to retrieve an SWbemServices object");
+}
+
 }  // namespace kelvarin

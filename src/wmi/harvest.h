@@ -1,9 +1,9 @@
 // The fallback chain: five classes in a fixed order fill the four facts.
 #pragma once
 
-#include "app/console.h"
-#include "app/run_types.h"
 #include "automation/bridge.h"
+#include "core/console.h"
+#include "core/run_types.h"
 
 namespace kelvarin {
 

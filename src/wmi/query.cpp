@@ -14,49 +14,21 @@ template <class SlotAt>
 LONG Enumerate(std::uintptr_t source, LONG lower, LONG upper, SlotAt slotAt) {
   const auto iid = TextToGuid("{00020404-0000-0000-c000-000000000046}");
   if (source == 0 || upper < lower || !iid) return 0;
-  IEnumVARIANT* enumerator = nullptr;
-  if (IUnknownQueryInterface(reinterpret_cast<IUnknown*>(source), *iid,
-                             reinterpret_cast<void**>(&enumerator)) != 0 ||
-      enumerator == nullptr) {
-    return 0;
-  }
-  if (IEnumVariantReset(enumerator) != 0) {
-    IUnknownRelease(enumerator);
+  ComPtr<IEnumVARIANT> enumerator;
+  if (IUnknownQueryInterface(reinterpret_cast<IUnknown*>(source), *iid, enumerator.put_void()) !=
+          0 ||
+      !enumerator || IEnumVariantReset(enumerator.get()) != 0) {
     return 0;
   }
   for (LONG index = lower;; ++index) {
     UniqueVariant element;
     ULONG fetched = 0;
-    if (IEnumVariantNext(enumerator, 1, element.get(), &fetched) != 0 || fetched < 1) break;
+    if (IEnumVariantNext(enumerator.get(), 1, element.get(), &fetched) != 0 || fetched < 1) break;
     VariantCopy(slotAt(index), element.get());
     if (index == upper) break;
   }
-  IUnknownRelease(enumerator);
   return -1;
 }
-
-// The step's slots. They grow as items arrive, up to the count the set
-// announced, so a set that announces more than it holds costs nothing.
-class Slots {
- public:
-  Slots() = default;
-  Slots(const Slots&) = delete;
-  Slots& operator=(const Slots&) = delete;
-  ~Slots() {
-    for (auto& slot : slots_) VariantClear(&slot);
-  }
-  VARIANT* At(std::size_t index) {
-    while (slots_.size() <= index) {
-      VariantInit(&slots_.emplace_back());
-    }
-    return &slots_[index];
-  }
-  auto begin() { return slots_.begin(); }
-  auto end() { return slots_.end(); }
-
- private:
-  std::deque<VARIANT> slots_;
-};
 
 }  // namespace
 
@@ -92,9 +64,10 @@ void RunQueryStep(ObjectRef& services, std::string_view query, const HarvestActi
     say(" - Unable to get a pointer to the iEnumVARIANT interface");
     return;
   }
-  Slots slots;
-  const LONG ran = Enumerate(
-      source, 1, count, [&](LONG index) { return slots.At(static_cast<std::size_t>(index - 1)); });
+  // The slots grow as items arrive, up to the count the set announced, so a
+  // set that announces more than it holds costs nothing.
+  std::deque<UniqueVariant> slots;
+  const LONG ran = Enumerate(source, 1, count, [&](LONG) { return slots.emplace_back().get(); });
   IUnknownRelease(reinterpret_cast<IUnknown*>(source));  // the reference _NewEnum gave us
   if (ran == 0) {
     say(" - Unable to enumerate collection");
@@ -103,9 +76,9 @@ void RunQueryStep(ObjectRef& services, std::string_view query, const HarvestActi
   objectSet.reset();
 
   ObjectRef item;
-  for (const VARIANT& slot : slots) {
-    if (VariantToNumber(slot) == 0) continue;
-    AutoSetObject(item, slot, IID_IDispatch);
+  for (const UniqueVariant& slot : slots) {
+    if (VariantToNumber(*slot) == 0) continue;
+    AutoSetObject(item, *slot, IID_IDispatch);
     if (!AutoIsObject(item)) return;
     action(item);
     AutoRelease(item);

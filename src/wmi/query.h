@@ -5,9 +5,9 @@
 #include <functional>
 #include <string_view>
 
-#include "app/console.h"
-#include "app/run_types.h"
 #include "automation/bridge.h"
+#include "core/console.h"
+#include "core/run_types.h"
 
 namespace kelvarin {
 

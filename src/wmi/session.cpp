@@ -2,23 +2,13 @@
 
 #include "automation/com_ptr.h"
 #include "automation/variant_text.h"
-#include "report/csv.h"
+#include "report/report.h"
 
 namespace kelvarin {
 namespace {
 
 constexpr double kUseMaxWait = 128.0;  // wbemConnectFlagUseMaxWait
 constexpr LONG kImpersonate = 3;       // wbemImpersonationLevelImpersonate
-
-void ReportConnectionFailure(const RunOptions& options, Console& console) {
-  if (options.quiet) return;
-  if (options.Mode() == OutputMode::Csv) {
-    WriteLine(console, CsvErrorLine(options));
-    return;
-  }
-  WriteLine(console, "");
-  WriteLine(console, "ERROR: Failed to retrieve an SWbemServices object");
-}
 
 }  // namespace
 
@@ -50,7 +40,7 @@ bool ConnectToWmi(WmiConnection& connection, const RunOptions& options, Console&
               authority.get(), flags.get()},
              result.get());
   if (LastAutomationResult() != 0) {
-    ReportConnectionFailure(options, console);
+    PrintConnectionFailure(options, console);
     return false;
   }
   AutoSetObject(connection.services, *result, IID_IDispatch);

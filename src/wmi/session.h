@@ -1,9 +1,9 @@
 // The connection to WMI: the locator, ConnectServer, the impersonation level.
 #pragma once
 
-#include "app/console.h"
-#include "app/run_types.h"
 #include "automation/bridge.h"
+#include "core/console.h"
+#include "core/run_types.h"
 
 namespace kelvarin {
 

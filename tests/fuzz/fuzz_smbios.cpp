@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <span>
 
-#include "automation/posix/wmi/catalog.h"
-#include "automation/posix/wmi/smbios.h"
+#include "wmi_standin/catalog.h"
+#include "wmi_standin/smbios.h"
 
 namespace {
 volatile unsigned sink = 0;

@@ -7,11 +7,11 @@
 #include <filesystem>
 
 #include "automation/com.h"
-#include "automation/com_object.h"
 #include "automation/com_ptr.h"
-#include "automation/posix/wmi/standin.h"
 #include "automation/variant_text.h"
 #include "windows/standin_clsid.h"
+#include "wmi_standin/com_server.h"
+#include "wmi_standin/standin.h"
 
 namespace {
 
@@ -28,7 +28,8 @@ class LocatorFactory final : public kelvarin::com::ObjectBase<IClassFactory> {
     wchar_t path[4096] = {};
     GetModuleFileNameW(g_module, path, 4096);
     const auto root = std::filesystem::path(path).parent_path() / L"sys";
-    return kelvarin::ComPtr<IDispatch>::Attach(kelvarin::wmi_standin::CreateLocator(root))
+    return kelvarin::ComPtr<IDispatch>::Attach(
+               kelvarin::wmi_standin::NewStandinLocator(root.native()))
         ->QueryInterface(iid, object);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {

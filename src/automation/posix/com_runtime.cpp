@@ -7,6 +7,7 @@
 #include <random>
 
 #include "automation/posix/com_api.h"
+#include "core/text.h"
 
 bool operator==(const GUID& a, const GUID& b) noexcept {
   return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
@@ -67,9 +68,7 @@ Registry& TheRegistry() {
 
 std::u16string FoldProgId(std::u16string_view progId) {
   std::u16string key(progId);
-  for (auto& c : key) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  }
+  for (auto& c : key) c = kelvarin::AsciiUpper(c);
   return key;
 }
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string_view>
 
 namespace kelvarin {
@@ -32,8 +31,5 @@ class Console {
 
 // The text, then CR LF as a separate write.
 void WriteLine(Console& console, std::string_view text);
-
-// Standard output of this process, unbuffered.
-std::unique_ptr<Console> MakeStandardConsole();
 
 }  // namespace kelvarin

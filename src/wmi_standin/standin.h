@@ -7,17 +7,15 @@
 #include <string_view>
 
 #include "automation/com.h"
-#include "automation/posix/wmi/catalog.h"
 
 namespace kelvarin::wmi_standin {
 
 // Result codes as the Windows objects give them.
-constexpr HRESULT Hresult(unsigned long code) { return static_cast<HRESULT>(code); }
-inline constexpr HRESULT kWbemInvalidNamespace = Hresult(0x8004100EU);
-inline constexpr HRESULT kWbemInvalidClass = Hresult(0x80041010U);
-inline constexpr HRESULT kWbemInvalidQuery = Hresult(0x80041017U);
-inline constexpr HRESULT kWbemLocalCredentials = Hresult(0x80041064U);
-inline constexpr HRESULT kRpcServerUnavailable = Hresult(0x800706BAU);
+inline constexpr HRESULT kWbemInvalidNamespace = MakeHresult(0x8004100EU);
+inline constexpr HRESULT kWbemInvalidClass = MakeHresult(0x80041010U);
+inline constexpr HRESULT kWbemInvalidQuery = MakeHresult(0x80041017U);
+inline constexpr HRESULT kWbemLocalCredentials = MakeHresult(0x80041064U);
+inline constexpr HRESULT kRpcServerUnavailable = MakeHresult(0x800706BAU);
 
 // Whether a ConnectServer host names this machine: "", ".", LOCALHOST,
 // 127.0.0.1, ::1, or `ownName` (this machine's name) in full or up to its
@@ -26,12 +24,12 @@ bool IsLocalHost(std::string_view server, std::string_view ownName);
 
 // A new locator (one reference, the caller's) whose connections load the
 // catalog from the sysfs root given here.
-IDispatch* CreateLocator(const std::filesystem::path& sysRoot);
+IDispatch* NewStandinLocator(std::filesystem::path::string_type sysRoot);
 
 #ifndef _WIN32
 // Registers "WbemScripting.SWbemLocator"; each connection loads the catalog
 // from the sysfs root given here.
-void RegisterLocator(const std::filesystem::path& sysRoot);
+void RegisterLocator(std::filesystem::path::string_type sysRoot);
 #endif
 
 }  // namespace kelvarin::wmi_standin

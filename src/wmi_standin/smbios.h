@@ -1,5 +1,6 @@
 // Reading the SMBIOS structure table. The table comes from firmware and may be
 // broken: every read is bounds-checked and a broken structure ends the walk.
+// Nothing is copied: structures and strings are views into the table.
 #pragma once
 
 #include <cstddef>
@@ -16,20 +17,18 @@ inline constexpr std::size_t kMaxTableBytes = std::size_t{1024} * 1024;
 
 struct Structure {
   std::uint8_t type = 0;
-  std::uint16_t handle = 0;
   std::span<const std::uint8_t> formatted;  // the whole formatted area, header included
-  std::vector<std::string_view> strings;    // string 1 is strings[0]
+  std::string_view strings;                 // each string with its closing zero byte
 };
 
 // Walks the table from its start. Stops at type 127, at a structure shorter
 // than its 4-byte header or running past the end, or at an unterminated
 // string set; what came before is kept. A table over kMaxTableBytes gives none.
-// The result points into `table`, which must outlive it.
 std::vector<Structure> ParseTable(std::span<const std::uint8_t> table);
 
 // The string that the byte at `offset` of the formatted area names; nothing
 // when the offset lies outside the structure, the number is 0, or past the
-// structure's strings.
+// structure's strings (an empty string ends them).
 std::optional<std::string_view> StringAt(const Structure& s, std::size_t offset);
 
 // The table length an entry point announces ("_SM3_" or "_SM_", checksums

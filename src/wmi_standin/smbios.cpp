@@ -1,6 +1,8 @@
-#include "automation/posix/wmi/smbios.h"
+#include "wmi_standin/smbios.h"
 
 #include <cstring>
+
+#include "core/text.h"
 
 namespace kelvarin::smbios {
 namespace {
@@ -27,79 +29,46 @@ std::size_t ReadLittleEndian(std::span<const std::uint8_t> bytes, std::size_t of
   return value;
 }
 
-bool IsValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<std::uint8_t>(text[i]);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    const std::size_t length = (lead & 0xE0U) == 0xC0U   ? 2
-                               : (lead & 0xF0U) == 0xE0U ? 3
-                               : (lead & 0xF8U) == 0xF0U ? 4
-                                                         : 0;
-    if (length == 0) return false;
-    constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    std::uint32_t code = lead & (0x7FU >> length);
-    if (text.size() - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<std::uint8_t>(text[i + k]);
-      if ((next & 0xC0U) != 0x80U) return false;
-      code = (code << 6) | (next & 0x3FU);
-    }
-    // Overlong forms, surrogates and values past Unicode are not UTF-8 either.
-    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::vector<Structure> ParseTable(std::span<const std::uint8_t> table) {
   std::vector<Structure> structures;
   if (table.size() > kMaxTableBytes) return structures;
+  structures.reserve(table.size() / 32);  // an estimate that spares most regrowing
+  const auto* bytes = table.data();
   const std::size_t size = table.size();
   std::size_t pos = 0;
-  while (size - pos >= kHeaderBytes) {
-    const std::uint8_t type = table[pos];
-    if (type == kEndOfTable) break;
-    const std::size_t length = table[pos + 1];
+  while (size - pos >= kHeaderBytes && bytes[pos] != kEndOfTable) {
+    const std::size_t length = bytes[pos + 1];
     if (length < kHeaderBytes || length > size - pos) break;
-
     // The string set runs up to the first pair of zero bytes; with no strings
     // the pair follows the formatted area directly.
     const std::size_t first = pos + length;
     std::size_t end = first;
-    while (end + 1 < size && (table[end] != 0 || table[end + 1] != 0)) ++end;
-    if (end + 1 >= size) break;
-
-    Structure s;
-    s.type = type;
-    s.handle = static_cast<std::uint16_t>(ReadLittleEndian(table, pos + 2, 2));
-    s.formatted = table.subspan(pos, length);
-    const char* chars = reinterpret_cast<const char*>(table.data());
-    // An empty string can only lead the set, and nothing after it is reachable.
-    for (std::size_t start = first; start < end;) {
-      const std::size_t stop = start + std::strlen(chars + start);
-      if (stop == start) break;
-      s.strings.emplace_back(chars + start, stop - start);
-      start = stop + 1;
+    while (end + 1 < size && (bytes[end] != 0 || bytes[end + 1] != 0)) {
+      const void* zero = std::memchr(bytes + end + 1, 0, size - end - 1);
+      end = zero == nullptr
+                ? size
+                : static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes);
     }
-    structures.push_back(std::move(s));
+    if (end + 1 >= size) break;
+    structures.push_back({bytes[pos],
+                          table.subspan(pos, length),
+                          {reinterpret_cast<const char*>(bytes + first), end + 1 - first}});
     pos = end + 2;
   }
   return structures;
 }
 
 std::optional<std::string_view> StringAt(const Structure& s, std::size_t offset) {
-  if (offset >= s.formatted.size()) return std::nullopt;
-  const std::size_t number = s.formatted[offset];
-  if (number == 0 || number > s.strings.size()) return std::nullopt;
-  return s.strings[number - 1];
+  if (offset >= s.formatted.size() || s.formatted[offset] == 0) return std::nullopt;
+  std::string_view rest = s.strings;
+  for (std::size_t number = s.formatted[offset];; --number) {
+    const std::string_view text = rest.substr(0, rest.find('\0'));
+    if (text.empty()) return std::nullopt;
+    if (number == 1) return text;
+    rest.remove_prefix(text.size() + 1);
+  }
 }
 
 std::optional<std::size_t> TableLengthFromEntryPoint(std::span<const std::uint8_t> entryPoint) {
@@ -129,7 +98,15 @@ std::optional<std::size_t> TableLengthFromEntryPoint(std::span<const std::uint8_
 }
 
 std::string DecodeText(std::string_view bytes) {
-  if (IsValidUtf8(bytes)) return std::string(bytes);
+  bool valid = true;
+  for (std::size_t at = 0; valid && at < bytes.size();) {
+    if (static_cast<unsigned char>(bytes[at]) < 0x80) {
+      ++at;  // ASCII needs no decoding
+    } else {
+      valid = NextUtf8(bytes, at).has_value();
+    }
+  }
+  if (valid) return std::string(bytes);
   std::string text;
   text.reserve(bytes.size() * 2);
   for (char c : bytes) {

@@ -1,4 +1,4 @@
-// Building blocks for COM objects of our own (the WMI stand-in, test doubles):
+// The server side of COM for the stand-in's objects (and test doubles):
 // reference counting with a count of live objects, and IDispatch answered by
 // member name without type libraries.
 #pragma once
@@ -11,6 +11,7 @@
 
 #include "automation/com.h"
 #include "automation/variant_text.h"
+#include "core/text.h"
 
 namespace kelvarin::com {
 
@@ -28,11 +29,10 @@ class ObjectBase : public Interface {
   ObjectBase& operator=(const ObjectBase&) = delete;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
     const bool dispatch =
         std::is_base_of_v<IDispatch, Interface> && IsEqualGUID(iid, IID_IDispatch);
     if (!(IsEqualGUID(iid, IID_IUnknown) || dispatch || Supports(iid))) {
+      *object = nullptr;
       return E_NOINTERFACE;
     }
     *object = static_cast<Interface*>(this);
@@ -55,71 +55,61 @@ class ObjectBase : public Interface {
   std::atomic<ULONG> references_{1};
 };
 
-// Upper-cases an ASCII member name; nothing for a name with other characters.
-inline std::optional<std::string> FoldMemberName(const OLECHAR* name) {
-  if (name == nullptr) return std::nullopt;
-  std::string out;
-  for (; *name != 0; ++name) {
-    const auto c = static_cast<unsigned>(*name);
-    if (c >= 0x80) return std::nullopt;
-    out += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  }
-  return out;
-}
+// A member name as GetIDsOfNames receives it.
+using MemberName = std::basic_string_view<OLECHAR>;
 
 // IDispatch by member name, without regard to case, as the Windows objects do.
 template <class Interface = IDispatch>
 class DispatchBase : public ObjectBase<Interface> {
  public:
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    if (count == nullptr) return E_POINTER;
     *count = 0;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info != nullptr) *info = nullptr;
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
-    if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
-    const auto folded = FoldMemberName(names[0]);
-    ids[0] = folded ? FindMember(*folded) : DISPID_UNKNOWN;
-    for (UINT i = 1; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-    return ids[0] == DISPID_UNKNOWN || count > 1 ? DISP_E_UNKNOWNNAME : S_OK;
+    // One member name; the names of arguments are not known here.
+    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    if (count != 1) return DISP_E_UNKNOWNNAME;
+    ids[0] = FindMember(MemberName(names[0]));
+    return ids[0] == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : S_OK;
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO*, UINT*) override {
-    DISPPARAMS none{};
-    return InvokeMember(id, flags, params == nullptr ? none : *params, result);
+    return InvokeMember(id, flags, *params, result);
   }
 
  protected:
-  // DISPID_UNKNOWN when the object has no such member.
-  virtual DISPID FindMember(const std::string& upperName) = 0;
+  // DISPID_UNKNOWN when the object has no such member; see MemberIs.
+  virtual DISPID FindMember(MemberName name) = 0;
   virtual HRESULT InvokeMember(DISPID id, WORD flags, const DISPPARAMS& params,
                                VARIANT* result) = 0;
 };
+
+// Whether a name asked for through GetIDsOfNames is `member`, an ASCII name.
+inline bool MemberIs(MemberName name, std::string_view member) {
+  return EqualsIgnoringAsciiCase(name, member);
+}
+
+// A read, as a property or as a method: the scripting objects answer both.
+constexpr bool IsRead(WORD flags) {
+  return (flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) != 0;
+}
 
 // The positional argument `index` in source order, by-reference chains
 // followed; null when the caller passed fewer.
 inline const VARIANT* PositionalArgument(const DISPPARAMS& params, UINT index) {
   const UINT positional = params.cArgs - params.cNamedArgs;
-  if (params.cArgs < params.cNamedArgs || index >= positional || params.rgvarg == nullptr) {
-    return nullptr;
-  }
-  const VARIANT* v = &params.rgvarg[params.cArgs - 1 - index];
-  while (v != nullptr && v->vt == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
-  return v;
+  if (params.cArgs < params.cNamedArgs || index >= positional) return nullptr;
+  return EndOfReferences(&params.rgvarg[params.cArgs - 1 - index]);
 }
 
 // The value of a property write: the argument named DISPID_PROPERTYPUT.
 inline const VARIANT* PutValue(const DISPPARAMS& params) {
   for (UINT i = 0; i < params.cNamedArgs && i < params.cArgs; ++i) {
-    if (params.rgdispidNamedArgs != nullptr && params.rgdispidNamedArgs[i] == DISPID_PROPERTYPUT) {
-      const VARIANT* v = &params.rgvarg[i];
-      while (v != nullptr && v->vt == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
-      return v;
+    if (params.rgdispidNamedArgs[i] == DISPID_PROPERTYPUT) {
+      return EndOfReferences(&params.rgvarg[i]);
     }
   }
   return nullptr;
@@ -128,8 +118,8 @@ inline const VARIANT* PutValue(const DISPPARAMS& params) {
 // Stores UTF-8 text as VT_BSTR, or VT_NULL when there is none. UTF-8 whatever
 // the ANSI code page: the strings must reach the caller as the characters
 // they are, as WMI's do, and only the caller converts to its code page.
-inline void SetTextResult(VARIANT* result, const std::optional<std::string>& text) {
-  if (result == nullptr) return;
+inline void SetTextResult(VARIANT* result, const std::optional<std::string_view>& text) {
+  if (result == nullptr) return;  // a caller that wants no result
   VariantClear(result);
   if (!text) {
     result->vt = VT_NULL;
@@ -140,11 +130,11 @@ inline void SetTextResult(VARIANT* result, const std::optional<std::string>& tex
 
 // Hands a new reference to `object` out through `result` as VT_DISPATCH.
 inline void SetObjectResult(VARIANT* result, IDispatch* object) {
-  if (result == nullptr) return;
+  if (result == nullptr) return;  // a caller that wants no result
   VariantClear(result);
   result->vt = VT_DISPATCH;
   result->pdispVal = object;
-  if (object != nullptr) object->AddRef();
+  object->AddRef();
 }
 
 }  // namespace kelvarin::com

@@ -1,0 +1,42 @@
+#include "core/text.h"
+
+namespace kelvarin {
+
+bool IsTaboo(char c) noexcept {
+  switch (c) {
+    case '^':
+    case '`':
+    case '\'':
+    case '"':
+    case '(':
+    case ')':
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::optional<char32_t> NextUtf8(std::string_view text, std::size_t& at) noexcept {
+  const auto lead = static_cast<unsigned char>(text[at++]);
+  if (lead < 0x80) return lead;
+  // The length the lead byte announces, and the smallest value that needs it.
+  const std::size_t length = (lead & 0xE0U) == 0xC0U   ? 2
+                             : (lead & 0xF0U) == 0xE0U ? 3
+                             : (lead & 0xF8U) == 0xF0U ? 4
+                                                       : 0;
+  constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (length == 0 || text.size() - at < length - 1) return std::nullopt;
+  char32_t code = lead & (0x7FU >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[at + k - 1]);
+    if ((next & 0xC0U) != 0x80U) return std::nullopt;
+    code = (code << 6U) | (next & 0x3FU);
+  }
+  if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+    return std::nullopt;
+  }
+  at += length - 1;
+  return code;
+}
+
+}  // namespace kelvarin

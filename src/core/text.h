@@ -1,0 +1,41 @@
+// Text rules that several parts of the program share.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+namespace kelvarin {
+
+// The six characters refused as CSV delimiter and replacement characters on
+// the command line, and replaced under /T: ^ ` ' " ( ). Not the ampersand.
+bool IsTaboo(char c) noexcept;
+
+// a-z as A-Z, in 8-bit text or UTF-16 alike; every other unit unchanged.
+template <class Char>
+constexpr Char AsciiUpper(Char c) noexcept {
+  return c >= Char{'a'} && c <= Char{'z'} ? static_cast<Char>(c - Char{'a'} + Char{'A'}) : c;
+}
+
+// Names of WMI classes and properties, COM members and ProgIDs match without
+// regard to ASCII case; `a` may be UTF-16.
+template <class Char>
+bool EqualsIgnoringAsciiCase(std::basic_string_view<Char> a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != static_cast<Char>(static_cast<unsigned char>(AsciiUpper(b[i])))) {
+      return false;
+    }
+  }
+  return true;
+}
+inline bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) noexcept {
+  return EqualsIgnoringAsciiCase<char>(a, b);
+}
+
+// The character that starts at `at` in UTF-8 text, moving `at` past it.
+// Nothing for a byte that starts no valid sequence (overlong, a surrogate,
+// past U+10FFFF, cut short); `at` then moves past that one byte.
+std::optional<char32_t> NextUtf8(std::string_view text, std::size_t& at) noexcept;
+
+}  // namespace kelvarin

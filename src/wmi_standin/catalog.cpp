@@ -1,0 +1,249 @@
+#include "wmi_standin/catalog.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "core/text.h"
+#include "wmi_standin/firmware_file.h"
+#include "wmi_standin/smbios.h"
+
+namespace kelvarin::wmi_standin {
+namespace {
+
+// SMBIOS structure types, and the offsets of the string numbers read in them.
+constexpr int kNoType = -1;
+constexpr int kBiosInformation = 0;
+constexpr int kSystemInformation = 1;
+constexpr int kBaseboard = 2;
+constexpr int kChassis = 3;
+constexpr std::size_t kBiosVendor = 0x04;
+constexpr std::size_t kBiosVersion = 0x05;
+constexpr std::size_t kManufacturer = 0x04;
+constexpr std::size_t kProductName = 0x05;
+constexpr std::size_t kSerialNumber = 0x07;  // in system, baseboard and chassis alike
+
+// sysfs attributes and device-tree properties stay within a page.
+constexpr std::size_t kMaxAttributeBytes = 4096;
+constexpr std::size_t kMaxEntryPointBytes = 64;
+
+// Where a property's value is found in each of the three sources.
+struct Source {
+  int type = kNoType;      // SMBIOS structure type
+  std::size_t offset = 0;  // byte of that structure holding the string number
+  std::string_view file;   // the same value in class/dmi/id
+  std::string_view node;   // the device-tree property; "compatible" gives the vendor
+};
+
+struct ClassDef {
+  std::string_view name;
+  int instanceType;  // kNoType: one instance per machine; else one per structure of the type
+  std::span<const std::string_view> names;
+  std::span<const Source> sources;
+};
+
+constexpr std::string_view kSystemNames[] = {"Manufacturer", "Model", "AdminPasswordStatus"};
+constexpr Source kSystemSources[] = {
+    {kSystemInformation, kManufacturer, "sys_vendor", "compatible"},
+    {kSystemInformation, kProductName, "product_name", "model"},
+    {}};  // selected by the program's query; nothing on this side knows it
+constexpr std::string_view kBiosNames[] = {"Manufacturer", "SMBIOSBIOSVersion", "SerialNumber"};
+constexpr Source kBiosSources[] = {
+    {kBiosInformation, kBiosVendor, "bios_vendor", {}},
+    {kBiosInformation, kBiosVersion, "bios_version", {}},
+    {kSystemInformation, kSerialNumber, "product_serial", "serial-number"}};
+constexpr std::string_view kSerialNames[] = {"SerialNumber"};
+constexpr std::string_view kProductNames[] = {"IdentifyingNumber"};
+constexpr Source kBoardSources[] = {{kBaseboard, kSerialNumber, "board_serial", {}}};
+constexpr Source kProductSources[] = {
+    {kSystemInformation, kSerialNumber, "product_serial", "serial-number"}};
+constexpr Source kChassisSources[] = {{kChassis, kSerialNumber, "chassis_serial", {}}};
+
+constexpr ClassDef kClasses[] = {
+    {"Win32_ComputerSystem", kNoType, kSystemNames, kSystemSources},
+    {"Win32_BIOS", kNoType, kBiosNames, kBiosSources},
+    {"Win32_BaseBoard", kBaseboard, kSerialNames, kBoardSources},
+    {"Win32_ComputerSystemProduct", kNoType, kProductNames, kProductSources},
+    {"Win32_SystemEnclosure", kChassis, kSerialNames, kChassisSources},
+};
+
+// Board vendors by their device-tree prefix, named as the Linux kernel's
+// vendor-prefix list names them: the makers of single-board computers and
+// of the chips they are built on. A prefix not listed stands as written.
+constexpr std::pair<std::string_view, std::string_view> kTreeVendors[] = {
+    {"allwinner", "Allwinner Technology Co., Ltd."},
+    {"amlogic", "Amlogic, Inc."},
+    {"bananapi", "BIPAI KEJI LIMITED"},
+    {"beagle", "BeagleBoard.org Foundation"},
+    {"brcm", "Broadcom Corporation"},
+    {"compulab", "CompuLab Ltd."},
+    {"cubietech", "Cubietech, Ltd."},
+    {"firefly", "Firefly"},
+    {"friendlyarm", "Guangzhou FriendlyARM Computer Tech Co., Ltd"},
+    {"fsl", "Freescale Semiconductor"},
+    {"google", "Google, Inc."},
+    {"hardkernel", "Hardkernel Co., Ltd"},
+    {"khadas", "Khadas"},
+    {"lemaker", "Shenzhen LeMaker Technology Co., Ltd."},
+    {"libretech", "Shenzhen Libre Technology Co., Ltd"},
+    {"marvell", "Marvell Technology Group Ltd."},
+    {"mediatek", "MediaTek Inc."},
+    {"microchip", "Microchip Technology Inc."},
+    {"nvidia", "NVIDIA"},
+    {"nxp", "NXP Semiconductors"},
+    {"olimex", "OLIMEX Ltd."},
+    {"phytec", "PHYTEC Messtechnik GmbH"},
+    {"pine64", "Pine64"},
+    {"qcom", "Qualcomm Technologies, Inc"},
+    {"radxa", "Radxa"},
+    {"raspberrypi", "Raspberry Pi Foundation"},
+    {"rockchip", "Fuzhou Rockchip Electronics Co., Ltd"},
+    {"samsung", "Samsung Semiconductor"},
+    {"sifive", "SiFive, Inc."},
+    {"sinovoip", "SinoVoip Co., Ltd"},
+    {"sipeed", "Shenzhen Sipeed Technology Co., Ltd."},
+    {"solidrun", "SolidRun"},
+    {"st", "STMicroelectronics"},
+    {"starfive", "StarFive Technology Co. Ltd."},
+    {"technexion", "TechNexion"},
+    {"thead", "T-Head Semiconductor Co., Ltd."},
+    {"ti", "Texas Instruments"},
+    {"toradex", "Toradex AG"},
+    {"variscite", "Variscite Ltd."},
+    {"xlnx", "Xilinx"},
+    {"xunlong", "Shenzhen Xunlong Software CO.,Limited"},
+};
+
+Catalog EmptyCatalog() {
+  Catalog catalog;
+  for (std::size_t i = 0; i < catalog.size(); ++i) {
+    catalog[i] = {kClasses[i].name, kClasses[i].names, {}};
+  }
+  return catalog;
+}
+
+// One instance of a class with each property's value as `value` gives it.
+template <class Value>
+Instance MakeInstance(const ClassDef& def, Value value) {
+  Instance instance;
+  for (std::size_t i = 0; i < def.sources.size(); ++i) {
+    if (auto text = value(def.sources[i])) instance[i] = smbios::DecodeText(*text);
+  }
+  return instance;
+}
+
+// One instance of each class, its values read from files named by `name`.
+template <class Read>
+Catalog OneInstanceEach(std::string_view Source::*name, Read read) {
+  Catalog catalog = EmptyCatalog();
+  for (std::size_t i = 0; i < catalog.size(); ++i) {
+    catalog[i].instances.push_back(
+        MakeInstance(kClasses[i], [&](const Source& source) -> std::optional<std::string> {
+          return (source.*name).empty() ? std::nullopt : read(source.*name);
+        }));
+  }
+  return catalog;
+}
+
+Catalog CatalogFromStructures(const std::vector<smbios::Structure>& structures) {
+  Catalog catalog = EmptyCatalog();
+  if (structures.empty()) return catalog;
+  // The first structure of each type a property is read from.
+  std::array<const smbios::Structure*, kChassis + 1> first{};
+  for (const auto& s : structures) {
+    if (s.type < first.size() && first[s.type] == nullptr) first[s.type] = &s;
+  }
+  for (std::size_t i = 0; i < catalog.size(); ++i) {
+    const ClassDef& def = kClasses[i];
+    // `own` is the structure the instance stands for, if any; properties of
+    // other types come from the first structure of theirs.
+    const auto instance = [&](const smbios::Structure* own) {
+      return MakeInstance(def, [&](const Source& source) -> std::optional<std::string_view> {
+        if (source.type == kNoType) return std::nullopt;
+        const auto* from = own != nullptr && own->type == source.type
+                               ? own
+                               : first[static_cast<std::size_t>(source.type)];
+        return from == nullptr ? std::nullopt : smbios::StringAt(*from, source.offset);
+      });
+    };
+    if (def.instanceType == kNoType) catalog[i].instances.push_back(instance(nullptr));
+    for (const auto& s : structures) {
+      if (s.type == def.instanceType) catalog[i].instances.push_back(instance(&s));
+    }
+  }
+  return catalog;
+}
+
+std::span<const std::uint8_t> AsBytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// A file's text, as `trim` leaves it.
+template <class Trim>
+std::optional<std::string> ReadText(const NativePath& path, Trim trim) {
+  const auto bytes = ReadFirmwareFile(path, kMaxAttributeBytes);
+  if (!bytes) return std::nullopt;
+  return std::string(trim(bytes->Text()));
+}
+
+// A device-tree property is bytes up to a NUL; "compatible" is a list of
+// them, most specific first, each "vendor,device".
+Catalog CatalogFromDeviceTree(const NativePath& dir) {
+  const auto read = [&](std::string_view node) {
+    return ReadText(Join(dir, node),
+                    [](std::string_view text) { return text.substr(0, text.find('\0')); });
+  };
+  const auto model = read("model");
+  const auto compatible = read("compatible");
+  if (!model && !compatible) return EmptyCatalog();
+  return OneInstanceEach(&Source::node, [&](std::string_view node) -> std::optional<std::string> {
+    if (node != "compatible") return read(node);
+    const auto comma = compatible ? compatible->find(',') : std::string::npos;
+    if (comma == std::string::npos) return std::nullopt;
+    const std::string_view prefix = std::string_view(*compatible).substr(0, comma);
+    const auto known = std::ranges::find(kTreeVendors, prefix,
+                                         &std::pair<std::string_view, std::string_view>::first);
+    return std::string(known == std::end(kTreeVendors) ? prefix : known->second);
+  });
+}
+
+}  // namespace
+
+const ClassData* FindClass(const Catalog& catalog, std::string_view className) {
+  for (const ClassData& data : catalog) {
+    if (EqualsIgnoringAsciiCase(data.name, className)) return &data;
+  }
+  return nullptr;
+}
+
+Catalog CatalogFromTable(std::span<const std::uint8_t> table) {
+  return CatalogFromStructures(smbios::ParseTable(table));
+}
+
+Catalog LoadCatalog(const NativePath& sysRoot) {
+  // One byte over the limit, so that an oversized table is refused rather than cut.
+  if (auto dmi =
+          ReadFirmwareFile(Join(sysRoot, "firmware/dmi/tables/DMI"), smbios::kMaxTableBytes + 1)) {
+    std::span<const std::uint8_t> table = AsBytes(dmi->Text());
+    // The entry point only narrows the table; without a sound one the file is taken whole.
+    const auto entryPoint = ReadFirmwareFile(
+        Join(sysRoot, "firmware/dmi/tables/smbios_entry_point"), kMaxEntryPointBytes);
+    const std::string_view announced = entryPoint ? entryPoint->Text() : std::string_view();
+    if (auto length = smbios::TableLengthFromEntryPoint(AsBytes(announced))) {
+      table = table.first(std::min(*length, table.size()));
+    }
+    const auto structures = smbios::ParseTable(table);
+    if (!structures.empty()) return CatalogFromStructures(structures);
+  }
+  const NativePath dmiId = Join(sysRoot, "class/dmi/id");
+  if (IsFolder(dmiId)) {
+    // One closing newline goes, as sysfs writes it.
+    return OneInstanceEach(&Source::file, [&](std::string_view file) {
+      return ReadText(Join(dmiId, file), [](std::string_view text) {
+        return text.ends_with('\n') ? text.substr(0, text.size() - 1) : text;
+      });
+    });
+  }
+  return CatalogFromDeviceTree(Join(sysRoot, "firmware/devicetree/base"));
+}
+
+}  // namespace kelvarin::wmi_standin

@@ -1,0 +1,40 @@
+// Reading firmware files: untrusted, possibly not files at all.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace kelvarin::wmi_standin {
+
+// A path in the system's own form; joined by hand, as building
+// std::filesystem::path objects costs more than the rest of a run's reading.
+using NativePath = std::filesystem::path::string_type;
+
+// `root`, a separator and `relative` (written with '/', ASCII).
+NativePath Join(const NativePath& root, std::string_view relative);
+
+// The bytes of a file, read straight into memory of their own.
+class FileBytes {
+ public:
+  FileBytes(std::unique_ptr<char[]> data, std::size_t size) : data_(std::move(data)), size_(size) {}
+  [[nodiscard]] std::string_view Text() const { return {data_.get(), size_}; }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t size_;
+};
+
+// At most `limit` bytes of a regular file; nothing when it cannot be opened
+// or read, or is anything else: a FIFO, socket, device or folder could block
+// or never end (real sysfs attributes are regular files). Opening never
+// blocks and never takes a controlling terminal.
+std::optional<FileBytes> ReadFirmwareFile(const NativePath& path, std::size_t limit);
+
+bool IsFolder(const NativePath& path);
+
+}  // namespace kelvarin::wmi_standin
