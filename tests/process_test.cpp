@@ -5,7 +5,6 @@
 // the same bytes for the same firmware.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 #include <set>
 #include <tuple>
@@ -17,83 +16,59 @@
 namespace kelvarin::testing {
 namespace {
 
-const std::string kExe = KELVARIN_WINDOWS_EXE;
-const std::string kUsage = [] {
-  std::ifstream in(KELVARIN_TEST_DATA "/usage.txt");
-  std::string usage;
-  for (std::string line; std::getline(in, line);) usage += line + "\r\n";
-  return usage;
-}();
-
-Outcome Wine(std::vector<std::string> args, const std::string& prefix = KELVARIN_WINE_PREFIX,
-             Output output = Output::Captured, const std::string& locale = "") {
-  args.insert(args.begin(), "wine");
-  Env env = WineEnv(prefix);
-  if (!locale.empty()) env.emplace_back("LC_ALL", locale);
-  return RunProcess(args, output, env);
-}
+const std::string kExe = KELVARIN_WINDOWS_EXE, kPrefix = KELVARIN_WINE_PREFIX;
 
 TEST(Process, ExitCodesAndBytesAsAScriptSeesThem) {
-  const std::string unexpected = "\r\n\a/X was unexpected.\r\n";
-  // Arguments, output, exit code, what is written ("*" for any report line).
+  // Arguments, output, exit code, what is written ("*": a whole line).
+  // clang-format off
   const std::tuple<const char*, Output, int, std::string> cases[] = {
-      {"/?", Output::Captured, 9, kUsage},
-      {"/?", Output::Closed, 9, ""},
-      {"/X", Output::BrokenPipe, 9, ""},
-      {"/X", Output::Captured, 9, unexpected + kUsage},
-      {"/P x", Output::Captured, 9,
-       "ERROR: A password can not be specified without also specifying a username.\r\n"},
-      {"/C", Output::DevFull, 1, ""},
-      {"/C", Output::Closed, 1, ""},
-      {"/V", Output::BrokenPipe, 1, ""},
-      {"/C", Output::NearlyFull, 0, "*"},
-  };
+      {"/?", Output::Captured, 9, Usage()}, {"/?", Output::Closed, 9, ""}, {"/X", Output::BrokenPipe, 9, ""},
+      {"/X", Output::Captured, 9, "\r\n\a/X was unexpected.\r\n" + Usage()},
+      {"/P x", Output::Captured, 9, "ERROR: A password can not be specified without also specifying a username.\r\n"},
+      {"/C", Output::DevFull, 1, ""}, {"/C", Output::Closed, 1, ""}, {"/V", Output::BrokenPipe, 1, ""},
+      {"/C", Output::NearlyFull, 0, "*"}};
+  // clang-format on
   for (const bool onWine : {false, true}) {
-    if (onWine) {
-      if (const auto reason = WineUnavailable(KELVARIN_WINE_PREFIX, {kExe}))
-        GTEST_SKIP() << *reason;
-      Wine({kExe, "/?"});  // a cold Wine start is no pause
-    }
+    if (onWine && WineUnavailable(kPrefix, {kExe}))
+      GTEST_SKIP() << *WineUnavailable(kPrefix, {kExe});
+    if (onWine) RunProcess(Wine(kPrefix, {kExe, "/?"}));  // a cold Wine start is no pause
     for (const auto& [args, output, code, written] : cases) {
       std::vector<std::string> argv = Words(args);
       argv.insert(argv.begin(), onWine ? kExe : KELVARIN_BIN);
-      const Outcome run =
-          onWine ? Wine(argv, KELVARIN_WINE_PREFIX, output) : RunProcess(argv, output);
-      SCOPED_TRACE((onWine ? "wine " : "") + argv[1] + " " + run.Describe());
+      const Outcome run = RunProcess(onWine ? Wine(kPrefix, argv) : argv, output);
+      SCOPED_TRACE((onWine ? "wine " : "") + argv[1] + " " +
+                   std::to_string(static_cast<int>(output)));
       EXPECT_EQ(run.code, code);
-      if (written == "*") {
-        EXPECT_TRUE(run.out.size() > 2 && run.out.ends_with("\r\n")) << "the line arrived whole";
-      } else if (output == Output::Captured) {
-        EXPECT_EQ(run.out, written);
-      }
+      EXPECT_TRUE(written == "*" ? run.out.size() > 2 && run.out.ends_with("\r\n")
+                                 : output != Output::Captured || run.out == written)
+          << run.out;
       // /X pauses a second, whether or not anybody reads the output.
-      const bool pauses = std::string(args) == "/X";
-      EXPECT_EQ(run.seconds >= 0.9, pauses || (onWine && run.seconds >= 0.9));
-      EXPECT_LT(run.seconds, 5);
+      EXPECT_TRUE(args != "/X"s ? onWine || run.seconds < 0.9
+                                : run.seconds >= 0.9 && run.seconds < 5);
     }
   }
   const Outcome quoted = RunProcess({KELVARIN_BIN, "/M", "x\" /C /M \"localhost"});
-  EXPECT_EQ(quoted.code, 9);
-  EXPECT_EQ(quoted.out, "\r\n\ax\" /C /M \"localhost was unexpected.\r\n" + kUsage);
+  EXPECT_EQ(quoted.out + std::to_string(quoted.code),
+            "\r\n\ax\" /C /M \"localhost was unexpected.\r\n" + Usage() + "9");
 }
 
 // Firmware at the real sysfs paths; the device tree read by a user without root.
 TEST(Process, LinuxReadsTheFirmwareAtItsPaths) {
   if (const auto reason = NamespaceUnavailable()) GTEST_SKIP() << *reason;
   const TempDir root;
-  Lay(root.path(), {{kTree + "compatible", "raspberrypi,4-model-b\0brcm,bcm2711\0"s},
-                    {kTree + "model", "Raspberry Pi 4 Model B Rev 1.4\0"s},
-                    {kTree + "serial-number", "10000000a1b2c3d4\0"s}});
-  EXPECT_EQ(RunInNamespace(root.path(), {}, true).out,
+  Lay(root.path, {{kTree + "compatible", "raspberrypi,4-model-b\0brcm,bcm2711\0"s},
+                  {kTree + "model", "Raspberry Pi 4 Model B Rev 1.4\0"s},
+                  {kTree + "serial-number", "10000000a1b2c3d4\0"s}});
+  EXPECT_EQ(RunInNamespace(root.path, {}, true).out,
             Lines({"", "Manufacturer:   Raspberry Pi Foundation",
                    "Model:          Raspberry Pi 4 Model B Rev 1.4",
                    "Serial Number:  10000000a1b2c3d4", "BIOS Version:   "}));
   EXPECT_EQ(
-      RunInNamespace(root.path(), {"/C"}, true).out,
+      RunInNamespace(root.path, {"/C"}, true).out,
       "Raspberry Pi Foundation,Raspberry Pi 4 Model B Rev 1.4,10000000a1b2c3d4,#NOTFOUND#\r\n");
-  Lay(root.path(),
+  Lay(root.path,
       Smbios(Bios("Insyde Corp.", " 1.07 ") + System("Framework", "Laptop", "FR1") + kEnd));
-  EXPECT_EQ(RunInNamespace(root.path(), {"/C", "/T", "_"}).out, "Framework,Laptop,FR1,1.07\r\n");
+  EXPECT_EQ(RunInNamespace(root.path, {"/C", "/T", "_"}).out, "Framework,Laptop,FR1,1.07\r\n");
 }
 
 // Wine 8's own WMI: every query yields one object, but every property read
@@ -101,8 +76,7 @@ TEST(Process, LinuxReadsTheFirmwareAtItsPaths) {
 // Wine that answers more must show here, as must a build that reads less.
 TEST(Process, WindowsBuildOnWinesOwnWmi) {
   const std::string verinfo = KELVARIN_WINDOWS_VERINFO;
-  if (const auto reason = WineUnavailable(KELVARIN_WINE_PREFIX, {kExe, verinfo}))
-    GTEST_SKIP() << *reason;
+  if (const auto reason = WineUnavailable(kPrefix, {kExe, verinfo})) GTEST_SKIP() << *reason;
   std::string expected;
   for (const char* name :
        {"ComputerSystem", "BIOS", "BaseBoard", "ComputerSystemProduct", "SystemEnclosure"}) {
@@ -112,12 +86,13 @@ TEST(Process, WindowsBuildOnWinesOwnWmi) {
     }
   }
   expected.erase(expected.find("Manufacturer...") + 12, 1);  // the first has two dots
-  EXPECT_EQ(Wine({kExe, "/V"}).out, expected +
-                                        "\r\nManufacturer:   \r\nModel:          \r\n"
-                                        "Serial Number:  \r\nBIOS Version:   \r\n");
-  std::string exe = "Z:" + kExe;
-  std::ranges::replace(exe, '/', '\\');
-  const Outcome version = Wine({verinfo, exe});
+  EXPECT_EQ(
+      RunProcess(Wine(kPrefix, {kExe, "/V"})).out,
+      expected +
+          "\r\nManufacturer:   \r\nModel:          \r\nSerial Number:  \r\nBIOS Version:   \r\n");
+  const std::string block =
+      RunProcess(Wine(kPrefix, {verinfo, "Z:" + std::regex_replace(kExe, std::regex("/"), "\\")}))
+          .out;
   for (const char* line :
        {"FileVersion=1.30", "ProductVersion=Version 1.30", "ProductName=KELVARIN",
         "InternalName=KELVARIN.EXE", "OriginalFilename=KELVARIN.EXE",
@@ -125,28 +100,25 @@ TEST(Process, WindowsBuildOnWinesOwnWmi) {
         "Comments=Displays Manufacturer, Model, Serial Number, and BIOS version. WMI must be "
         "functional.",
         "Translation=040904E4", "FixedFileVersion=1.30.0.0", "FixedProductVersion=1.30.0.0"}) {
-    EXPECT_NE(("\n" + version.out).find("\n"s + line + "\n"), std::string::npos) << line << " in\n"
-                                                                                 << version.out;
+    EXPECT_NE(("\n" + block).find("\n"s + line + "\n"), std::string::npos) << line << " in\n"
+                                                                           << block;
   }
   // It must start on a bare Windows: only system DLLs, one export, small.
-  const Outcome dump = RunProcess({"x86_64-w64-mingw32-objdump", "-p", kExe});
-  const std::set<std::string> system{"kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll"};
-  std::smatch match;
-  std::set<std::string> imports;
-  std::vector<std::string> exports;
-  std::istringstream lines(dump.out);
-  for (std::string line; std::getline(lines, line);) {
-    if (std::regex_match(line, match, std::regex("\t\\[ *\\d+\\] (\\S+)")))
-      exports.push_back(match[1]);
-    if (std::regex_match(line, match, std::regex("\tDLL Name: (.+)"))) imports.insert(match[1]);
-  }
-  for (auto dll : imports) {
-    std::ranges::transform(dll, dll.begin(), [](unsigned char c) { return std::tolower(c); });
-    EXPECT_TRUE(system.contains(dll)) << dll;
-  }
-  EXPECT_EQ(exports, std::vector<std::string>{"WBEMCOLLECTION_ENUMERATE"});
-  EXPECT_FALSE(imports.empty());
-  EXPECT_NE(dump.out.find("symbols stripped"), std::string::npos);
+  const std::string dump = RunProcess({"x86_64-w64-mingw32-objdump", "-p", kExe}).out;
+  const auto all = [&](const char* pattern) {
+    std::set<std::string> found;
+    const std::regex wanted(pattern);
+    for (std::sregex_iterator at(dump.begin(), dump.end(), wanted), end; at != end; ++at) {
+      std::string name = at->str(1);
+      std::ranges::transform(name, name.begin(), [](unsigned char c) { return std::tolower(c); });
+      found.insert(name);
+    }
+    return found;
+  };
+  EXPECT_EQ(all("DLL Name: (\\S+)"),
+            (std::set<std::string>{"kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll"}));
+  EXPECT_EQ(all("\n\t\\[ *\\d+\\] (\\w+)\n"), std::set<std::string>{"wbemcollection_enumerate"});
+  EXPECT_NE(dump.find("symbols stripped"), std::string::npos);
   EXPECT_LE(std::filesystem::file_size(kExe), 256U * 1024);
 }
 
@@ -156,62 +128,57 @@ class Differential : public ::testing::Test {
  protected:
   void SetUp() override {
     if (const auto reason = NamespaceUnavailable()) GTEST_SKIP() << *reason;
-    if (const auto reason = WineUnavailable(kPrefix, {kExe, KELVARIN_WINDOWS_STANDIN_DLL}))
+    if (const auto reason = WineUnavailable(prefix_, {kExe, KELVARIN_WINDOWS_STANDIN_DLL}))
       GTEST_SKIP() << *reason;
     const std::string clsid(kStandinClsid), key = "\r\n[HKEY_LOCAL_MACHINE\\Software\\Classes\\";
-    Lay(kFolder, {{"register.reg",
-                   "Windows Registry Editor Version 5.00\r\n" + key +
-                       "WbemScripting.SWbemLocator\\CLSID]\r\n@=\"" + clsid + "\"\r\n" + key +
-                       "CLSID\\" + clsid +
-                       "\\InprocServer32]\r\n@=\"C:\\\\kelvarin-standin\\\\standin_server.dll\"\r\n"
-                       "\"ThreadingModel\"=\"Both\"\r\n"}});
-    std::filesystem::copy_file(KELVARIN_WINDOWS_STANDIN_DLL, kFolder / "standin_server.dll",
+    Lay(folder_, {{"register.reg", "Windows Registry Editor Version 5.00\r\n" + key +
+                                       "WbemScripting.SWbemLocator\\CLSID]\r\n@=\"" + clsid +
+                                       "\"\r\n" + key + "CLSID\\" + clsid +
+                                       "\\InprocServer32]\r\n"
+                                       "@=\"C:\\\\kelvarin-standin\\\\standin_server.dll\"\r\n"
+                                       "\"ThreadingModel\"=\"Both\"\r\n"}});
+    std::filesystem::copy_file(KELVARIN_WINDOWS_STANDIN_DLL, folder_ + "/standin_server.dll",
                                std::filesystem::copy_options::overwrite_existing);
-    ASSERT_EQ(Wine({"reg", "import", "C:\\kelvarin-standin\\register.reg"}, kPrefix).code, 0);
+    ASSERT_EQ(
+        RunProcess(Wine(prefix_, {"reg", "import", "C:\\kelvarin-standin\\register.reg"})).code, 0);
   }
-  // One table for both builds; the Linux run's output and code, then Windows'.
-  std::pair<Outcome, Outcome> Both(const std::string& table, const std::vector<std::string>& args,
+  // One table for both builds; the Linux run, then the Windows one.
+  std::pair<Outcome, Outcome> Both(const std::string& table, std::vector<std::string> args,
                                    const std::string& locale = "hi_IN.UTF-8") {
-    std::filesystem::remove_all(kFolder / "sys");
-    Lay(kFolder / "sys", Smbios(table));
-    std::vector<std::string> argv = args;
-    argv.insert(argv.begin(), kExe);
-    return {RunInNamespace(kFolder / "sys", args), Wine(argv, kPrefix, Output::Captured, locale)};
+    std::filesystem::remove_all(folder_ + "/sys");
+    Lay(folder_ + "/sys", Smbios(table));
+    const Outcome onLinux = RunInNamespace(folder_ + "/sys", args);
+    args.insert(args.begin(), kExe);
+    return {onLinux, RunProcess(Wine(prefix_, args, locale))};
   }
-  const std::string kPrefix = KELVARIN_WINE_STANDIN_PREFIX;
-  const std::filesystem::path kFolder = std::filesystem::path(kPrefix) / "drive_c/kelvarin-standin";
+  const std::string prefix_ = KELVARIN_WINE_STANDIN_PREFIX,
+                    folder_ = prefix_ + "/drive_c/kelvarin-standin";
 };
 
 TEST_F(Differential, BothBuildsWriteTheSameBytes) {
   // Commas, semicolons and taboo characters give the CSV switches work; the
   // text shown proves that the table, not the host's, was read.
+  // clang-format off
   const std::pair<std::string, std::string> tables[] = {
-      {Bios("Insyde Corp.", "F.42 (2021); rev 'B'") +
-           System("HP, Inc.", "ProBook \"450\"", "5CD,XYZ") + Board("PBB-001") +
-           Enclosure("CH^9`0") + kEnd,
-       "ProBook"},
-      {Bios("Vendor", "1.0") + System("Blade Maker", "Blade, 8 slots", "") + Board("FIRST") +
-           Board("") + Board("THIRD") + Enclosure("ENC-A") + kEnd,
-       "THIRD"},
-      {Bios("  Padded  ", "   ") + System("\tTabbed\t", "  Model  X  ", "   ") + Enclosure(" ") +
-           kEnd,
-       "Model  X"},
+      {Bios("Insyde Corp.", "F.42 (2021); rev 'B'") + System("HP, Inc.", "ProBook \"450\"", "5CD,XYZ") +
+           Board("PBB-001") + Enclosure("CH^9`0") + kEnd, "ProBook"},
+      {Bios("Vendor", "1.0") + System("Blade Maker", "Blade, 8 slots", "") + Board("FIRST") + Board("") +
+           Board("THIRD") + Enclosure("ENC-A") + kEnd, "THIRD"},
+      {Bios("  Padded  ", "   ") + System("\tTabbed\t", "  Model  X  ", "   ") + Enclosure(" ") + kEnd, "Model  X"},
       {Bios("", "V0") + Structure(2, 0x0F, {{7, "x"}}).replace(7, 1, "\3") + kEnd, "V0"},
       {kEnd, "#NOTFOUND#"},
-      {Bios("Société Générale", "Ä1.0") + System("Straße & Co", "Mod\xE8le", "SN-€-1") +
-           Board("Gr\xFCn") + kEnd,
-       "Mod\xC3\xA8le"},
-  };
+      {Bios("Société Générale", "Ä1.0") + System("Straße & Co", "Mod\xE8le", "SN-€-1") + Board("Gr\xFCn") + kEnd,
+       "Mod\xC3\xA8le"}};
+  // clang-format on
   for (const auto& [table, shows] : tables) {
     for (const char* line :
          {"", "/V", "/C", "/C /D ;", "/C /R x", "/C /T _", "/C /A", "/N", "/M localhost /V",
           "/U someone", "/C /A /U someone", "/N /U someone", "/C /M elsewhere.invalid"}) {
       const auto [onLinux, onWindows] = Both(table, Words(line));
-      if (line == "/C"s) {
-        EXPECT_NE(onLinux.out.find(shows), std::string::npos) << shows;
-      }
-      EXPECT_EQ(onWindows.out, onLinux.out) << line;
-      EXPECT_EQ(onWindows.code, onLinux.code) << line << " " << onWindows.Describe();
+      EXPECT_TRUE(line != "/C"s || onLinux.out.find(shows) != std::string::npos) << shows;
+      EXPECT_EQ(onWindows.out + std::to_string(onWindows.code),
+                onLinux.out + std::to_string(onLinux.code))
+          << line;
     }
   }
 }

@@ -18,18 +18,14 @@
 
 namespace kelvarin::testing {
 
-namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 // Keeps every byte written and, in `trace`, each pause where it fell.
 // While `refuse` is set every write fails.
-class RecordingConsole : public Console {
- public:
+struct RecordingConsole : Console {
   bool Write(std::string_view bytes) override {
-    if (refuse) return false;
-    output.append(bytes);
-    trace.append(bytes);
-    return true;
+    if (!refuse) output.append(bytes), trace.append(bytes);
+    return !refuse;
   }
   void Pause(std::uint32_t milliseconds) override {
     trace += "<" + std::to_string(milliseconds) + ">";
@@ -44,22 +40,20 @@ inline std::string Lines(std::initializer_list<std::string_view> lines) {
   return out;
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "kelvarin-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
+// The usage screen as the tool must print it, kept in one file.
+inline std::string Usage() {
+  std::ifstream in(KELVARIN_TEST_DATA "/usage.txt");
+  std::string usage;
+  for (std::string line; std::getline(in, line);) usage += line + "\r\n";
+  return usage;
+}
 
- private:
-  fs::path path_;
+struct TempDir {
+  TempDir() : path((std::filesystem::temp_directory_path() / "kelvarin-XXXXXX").string()) {
+    ::mkdtemp(path.data());
+  }
+  ~TempDir() { std::filesystem::remove_all(path); }
+  std::string path;
 };
 
 // Files by their path below a sysfs root, laid out with their folders.
@@ -69,9 +63,9 @@ inline const std::string kEntryPoint = "firmware/dmi/tables/smbios_entry_point";
 inline const std::string kDmiId = "class/dmi/id/";
 inline const std::string kTree = "firmware/devicetree/base/";
 
-inline void Lay(const fs::path& root, const Files& files) {
+inline void Lay(const std::filesystem::path& root, const Files& files) {
   for (const auto& [name, content] : files) {
-    fs::create_directories((root / name).parent_path());
+    std::filesystem::create_directories((root / name).parent_path());
     std::ofstream(root / name, std::ios::binary) << content;
   }
 }
@@ -82,12 +76,10 @@ inline std::string Structure(
     std::uint8_t type, std::size_t length,
     std::initializer_list<std::pair<std::size_t, std::string_view>> texts) {
   std::string formatted(length, '\0'), strings;
-  formatted[0] = static_cast<char>(type);
-  formatted[1] = static_cast<char>(length);
+  formatted[0] = static_cast<char>(type), formatted[1] = static_cast<char>(length);
   for (const auto& [offset, text] : texts) {
-    if (text.empty()) continue;
-    strings.append(text).push_back('\0');
-    formatted[offset] = static_cast<char>(std::count(strings.begin(), strings.end(), '\0'));
+    if (!text.empty()) strings.append(text).push_back('\0');
+    if (!text.empty()) formatted[offset] = static_cast<char>(std::ranges::count(strings, '\0'));
   }
   return formatted + (strings.empty() ? "\0"s : strings) + '\0';
 }
@@ -103,26 +95,22 @@ inline const std::string kEnd = Structure(127, 4, {});
 
 // Sets the byte at `at` so that bytes [from, from + count) add up to zero.
 inline std::string Summed(std::string bytes, std::size_t from, std::size_t count, std::size_t at) {
-  unsigned sum = 0;
   bytes[at] = 0;
+  unsigned sum = 0;
   for (std::size_t i = from; i < from + count; ++i) sum += static_cast<unsigned char>(bytes[i]);
   bytes[at] = static_cast<char>(0x100 - (sum & 0xFF));
   return bytes;
 }
-inline std::string Little(std::uint32_t value, int bytes) {
-  std::string out;
-  for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i));
-  return out;
-}
 // The 64-bit entry point ("_SM3_") and the 32-bit one ("_SM_" with "_DMI_").
 inline std::string EntryPoint3(std::uint32_t size) {
-  const std::string ep = "_SM3_\0\x18\3\3\0\1\0"s + Little(size, 4) + std::string(8, '\0');
-  return Summed(ep, 0, 0x18, 5);
+  const char bytes[] = {char(size), char(size >> 8), char(size >> 16), char(size >> 24)};
+  return Summed("_SM3_\0\x18\3\3\0\1\0"s + std::string(bytes, 4) + std::string(8, '\0'), 0, 0x18,
+                5);
 }
-inline std::string EntryPoint2(std::uint16_t size, std::uint8_t length = 0x1F) {
-  std::string ep = "_SM_\0"s + static_cast<char>(length) + "\2\x08" + std::string(8, '\0') +
-                   "_DMI_\0"s + Little(size, 2) + std::string(7, '\0');
-  return Summed(Summed(ep, 0x10, 0x0F, 0x15), 0, length, 4);
+inline std::string EntryPoint2(std::uint16_t size, char length = 0x1F) {
+  const std::string ep = "_SM_\0"s + length + "\2\x08" + std::string(8, '\0') + "_DMI_\0"s +
+                         char(size) + char(size >> 8) + std::string(7, '\0');
+  return Summed(Summed(ep, 0x10, 0x0F, 0x15), 0, static_cast<unsigned char>(length), 4);
 }
 // A table with an entry point announcing all of it.
 inline Files Smbios(const std::string& table) {
