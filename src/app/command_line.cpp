@@ -91,7 +91,9 @@ constexpr CharacterSwitch kTabooReplacementSwitch{
 void PrintErrorBlock(Console& console, std::string_view message, std::uint32_t pause,
                      std::optional<std::string_view> secondLine = std::nullopt) {
   WriteLine(console, "");
-  WriteLine(console, std::string("\x07") + std::string(message));
+  std::string line = "\a";  // the bell
+  line.append(message);
+  WriteLine(console, line);
   if (secondLine) WriteLine(console, *secondLine);
   console.Pause(pause);
 }
