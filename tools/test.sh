@@ -4,7 +4,8 @@
 # two builds compared on the same SMBIOS tables (the Windows one under Wine
 # with the WMI stand-in as its COM server), the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the fuzzers for a bounded
-# time, and the real SMBIOS tables beside the checkout.
+# time, the release archives, package, manual page and fleet recipes, and the
+# real SMBIOS tables beside the checkout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -15,11 +16,11 @@ tools/install-deps.sh --tests
 step() { printf '\n=== %s\n' "$*"; }
 
 step "Windows executable (mingw-w64)"
-cmake --preset windows
-cmake --build --preset windows
-exe="$top/build/windows/src/kelvarin.exe"
-verinfo="$top/build/windows/tools/verinfo.exe"
-standin="$top/build/windows/tests/windows/standin_server.dll"
+cmake --preset windows-ci
+cmake --build --preset windows-ci
+exe="$top/build/windows-ci/src/kelvarin.exe"
+verinfo="$top/build/windows-ci/tools/verinfo.exe"
+standin="$top/build/windows-ci/tests/windows/standin_server.dll"
 size=$(stat -c %s "$exe")
 echo "kelvarin.exe: $size bytes, stripped (at most $((256 * 1024)))"
 
@@ -61,6 +62,13 @@ for fuzzer in fuzz_command_line fuzz_smbios; do
     -print_final_stats=1 "$corpus" 2>&1 | grep -E '^(stat::number_of_executed_units|Done)'
   echo "$fuzzer: no crash, no hang, no sanitizer report"
 done
+
+step "Packages, manual page and fleet recipes"
+if [ "$(id -u)" = 0 ]; then
+  tests/package_test.sh "$standin_prefix"
+else
+  echo "skipped: needs root (dpkg, a private mount namespace)"
+fi
 
 step "Real SMBIOS tables"
 check="$top/../shared/smbios/check-dumps"
