@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what building and testing need.
-#   tools/install-deps.sh          build tools only (to build and run Kelvarin)
-#   tools/install-deps.sh --tests  also GoogleTest, clang's fuzzer runtime,
-#                                  the mingw-w64 cross compiler and Wine
+#   tools/install-deps.sh            build tools only (to build and run Kelvarin)
+#   tools/install-deps.sh --release  also the mingw-w64 cross compiler and zip
+#   tools/install-deps.sh --tests    also GoogleTest, clang's fuzzer runtime, Wine,
+#                                    and what checks the packages and the fleet recipes
 set -euo pipefail
 
 packages=(cmake ninja-build g++)
-if [ "${1:-}" = "--tests" ]; then
-  packages+=(libgtest-dev clang clang-format clang-tidy libclang-rt-14-dev git
-             g++-mingw-w64-x86-64 wine wine64
-             python3 util-linux)
-fi
+case "${1:-}" in
+  --release) packages+=(g++-mingw-w64-x86-64 zip git) ;;
+  --tests) packages+=(libgtest-dev clang clang-format clang-tidy libclang-rt-14-dev git
+                      g++-mingw-w64-x86-64 wine wine64 python3 util-linux
+                      zip unzip mandoc man-db lintian ansible-core) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
