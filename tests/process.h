@@ -32,10 +32,9 @@ struct Outcome {
 };
 
 // argv[0] is looked up on PATH; stdin is /dev/null, stderr is dropped, SIGPIPE
-// has its default action. A process still running after two minutes is
-// killed with all it started.
-inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output::Captured) {
-  argv.insert(argv.begin(), {"timeout", "-s", "KILL", "120"});
+// has its default action. A process still running after `seconds` is killed.
+inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output::Captured, int seconds = 30) {
+  argv.insert(argv.begin(), {"timeout", "-s", "KILL", std::to_string(seconds)});
   std::vector<char*> args;
   for (auto& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
