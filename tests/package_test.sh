@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# What users get, as they get it: the release archives built twice give the
+# same bytes; the manual page and the Debian package pass their linters; the
+# package installs, runs and leaves; `cmake --install` lays out what it should;
+# the fleet recipes gather their CSV. Needs root (dpkg, a private mount
+# namespace) and what tools/install-deps.sh --tests installs.
+#   tests/package_test.sh STANDIN_WINE_PREFIX
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+prefix=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "package test: $*" >&2; exit 1; }
+
+tools/release.sh "$work/a" >/dev/null
+tools/release.sh "$work/b" >/dev/null
+# Built anew from a clean copy of the tree: the archives must not change.
+git clone -q "$top" "$work/tree"
+(cd "$work/tree" && tools/release.sh "$work/c" >/dev/null)
+for dir in b c; do
+  diff <(grep -v '\.deb$' "$work/a/SHA256SUMS") <(grep -v '\.deb$' "$work/$dir/SHA256SUMS") ||
+    fail "the archives differ between builds ($dir)"
+done
+(cd "$work/a" && sha256sum --quiet -c SHA256SUMS) || fail "a checksum does not verify"
+unzip -Z1 "$work/a"/kelvarin-*-windows-x64.zip | grep -qx 'kelvarin-[0-9.]*-windows-x64/README.txt'
+unzip -p "$work/a"/kelvarin-*-windows-x64.zip '*/LICENSE.txt' | head -n 1 | grep -q $'License\r$' ||
+  fail "LICENSE.txt has no CR LF line ends"
+
+mandoc -T lint -W warning packaging/kelvarin.1
+lintian --fail-on error,warning "$work/a"/kelvarin_*.deb
+dpkg -i "$work/a"/kelvarin_*.deb >/dev/null
+code=0
+kelvarin /? >/dev/null || code=$?
+[ "$code" = 9 ] || fail "the installed kelvarin /? exits with $code"
+man -w kelvarin | grep -qx /usr/share/man/man1/kelvarin.1.gz || fail "man -w kelvarin finds no page"
+dpkg -r kelvarin >/dev/null
+! command -v kelvarin >/dev/null || fail "kelvarin is still installed"
+
+DESTDIR="$work/root" cmake --install build/release --prefix /opt/k --strip >/dev/null
+diff <(cd "$work/root" && find . -type f | sort) - <<'EOF' || fail "cmake --install laid out other files"
+./opt/k/bin/kelvarin
+./opt/k/share/doc/kelvarin/LICENSE
+./opt/k/share/doc/kelvarin/README.md
+./opt/k/share/man/man1/kelvarin.1
+EOF
+
+# The playbook on this machine, over a table at the sysfs paths: one host
+# reports, one fails with exit code 1, one cannot be reached.
+tar -xzf "$work/a"/kelvarin-*-linux-*.tar.gz -C "$work"
+mkdir -p "$work/sys/firmware/dmi/tables"
+cp "$top/../shared/smbios/Dell-PowerEdge-R630-Dual-Xeon/"{DMI,smbios_entry_point} "$work/sys/firmware/dmi/tables/"
+cat >"$work/hosts" <<'EOF'
+here ansible_connection=local ansible_python_interpreter=/usr/bin/python3
+bad ansible_connection=local ansible_python_interpreter=/usr/bin/python3 kelvarin_switches="/C /A /U someone"
+gone ansible_host=192.0.2.1 ansible_ssh_common_args="-o ConnectTimeout=2"
+EOF
+unshare -m sh -c 'mount --bind "$1/sys/firmware" /sys/firmware && mount -t tmpfs none /sys/class && shift && exec "$@"' \
+  sh "$work" ansible-playbook -i "$work/hosts" contrib/ansible/inventory.yml -e "kelvarin_path=$work/run" \
+  -e "kelvarin_binary=$(echo "$work"/kelvarin-*-linux-*/bin/kelvarin)" -e "inventory_csv=$work/fleet.csv" >/dev/null
+diff "$work/fleet.csv" - <<'EOF' || fail "the playbook gathered another CSV"
+"host","exit_code","manufacturer","model","serial_number","bios_version"
+"bad",1,"#WMIERROR#","#WMIERROR#","#WMIERROR#","#WMIERROR#"
+"gone",unreachable,,,,
+"here",0,"Dell Inc.","PowerEdge R630","790H8D2","2.3.4"
+EOF
+
+# The Windows script under Wine's cmd, over the stand-in registered in the
+# differential tests' prefix: this computer, then a name nobody answers to.
+folder="$prefix/drive_c/kelvarin-standin"
+[ -f "$folder/standin_server.dll" ] || fail "no stand-in server in $folder (run the differential tests first)"
+rm -rf "$folder/sys" && cp -r "$work/sys" "$folder/sys"
+printf '.\r\n# skipped\r\nno-such-host.invalid\r\n' >"$folder/hosts.txt"
+unzip -q -j "$work/a"/kelvarin-*-windows-x64.zip '*/kelvarin.exe' -d "$folder"
+cp contrib/windows/inventory.cmd "$folder/"
+code=0
+(cd "$folder" && WINEPREFIX="$prefix" WINEDEBUG=-all timeout 120 wine cmd /c inventory.cmd hosts.txt fleet.csv) ||
+  code=$?
+[ "$code" = 1 ] || fail "inventory.cmd exits with $code"
+diff <(tr -d '\r' <"$folder/fleet.csv") - <<'EOF' || fail "inventory.cmd wrote another CSV"
+"host","exit_code","manufacturer","model","serial_number","bios_version"
+".",0,"Dell Inc.","PowerEdge R630","790H8D2","2.3.4"
+"no-such-host.invalid",1,"#WMIERROR#","#WMIERROR#","#WMIERROR#","#WMIERROR#"
+EOF
+echo "package test: archives reproducible, linters clean, package and install layout right, fleet recipes gather their CSV"
