@@ -25,9 +25,9 @@ using FakeItem = std::map<std::string, std::optional<std::string>>;
 enum class Fault {
   None,
   QueryFails,
-  NoObjectSet,
+  NoSet,
   NoEnumerator,
-  NotAnEnumerator,
+  NotEnumerator,
   ResetFails,
   NextFails,
   Refuses,
@@ -53,16 +53,23 @@ struct FakeScenario {
 inline FakeScenario g_scenario;
 // One line per Invoke: role, member, dispatch kind, the arguments as passed
 // (named ones as `ID=value`), and ` noresult` when there was no place for one,
-// e.g. `security.IMPERSONATIONLEVEL 4 [-3=I4:3] noresult`; lines end in '|'.
+// e.g. `security.IMPERSONATIONLEVEL 4 [-3=I4:3] noresult`; each ends in '|'.
 inline std::string g_log;
 
 inline std::string Describe(const VARIANT& v) {
   if (v.vt == (VT_BYREF | VT_VARIANT)) return "ref " + Describe(*v.pvarVal);
   if (v.vt == VT_I4) return "I4:" + std::to_string(v.lVal);
   if (v.vt == VT_R8) return "R8:" + std::to_string(v.dblVal);
-  if (v.vt == VT_BSTR)
-    return v.bstrVal == nullptr ? "BSTR:null" : "BSTR:\"" + VariantToText(v) + "\"";
-  return "vt=" + std::to_string(v.vt);
+  if (v.vt != VT_BSTR) return "vt=" + std::to_string(v.vt);
+  return v.bstrVal == nullptr ? "BSTR:null" : "BSTR:\"" + VariantToText(v) + "\"";
+}
+
+// Hands a new object out through `result`, keeping no reference of its own.
+inline HRESULT Hand(VARIANT* result, IUnknown* object, VARTYPE vt = VT_DISPATCH) {
+  VariantClear(result);
+  result->vt = vt;
+  result->punkVal = object;
+  return S_OK;
 }
 
 using Answer = std::function<HRESULT(WORD kind, const DISPPARAMS& params, VARIANT* result)>;
@@ -85,8 +92,8 @@ class Node final : public com::DispatchBase<> {
     const auto& [name, answer] = *std::next(members_.begin(), id);
     g_log += role_ + "." + name + " " + std::to_string(kind) + " [";
     for (UINT i = 0; i < params.cArgs; ++i) {
-      g_log += (i > 0 ? ", " : "") +
-               (i < params.cNamedArgs ? std::to_string(params.rgdispidNamedArgs[i]) + "=" : "");
+      g_log += i > 0 ? ", " : "";
+      g_log += i < params.cNamedArgs ? std::to_string(params.rgdispidNamedArgs[i]) + "=" : "";
       g_log += Describe(params.rgvarg[i]);
     }
     g_log += result == nullptr ? "] noresult|" : "]|";
@@ -98,62 +105,15 @@ class Node final : public com::DispatchBase<> {
   std::map<std::string, Answer> members_;
 };
 
-// Hands a new object out through `result`, keeping no reference of its own.
-inline HRESULT Hand(VARIANT* result, IUnknown* object, VARTYPE vt = VT_DISPATCH) {
-  VariantClear(result);
-  result->vt = vt;
-  result->punkVal = object;
-  return S_OK;
-}
-
-inline IDispatch* NewItem(const FakeItem& item) {
-  std::map<std::string, Answer> members;
-  for (const auto& [name, value] : item) {
-    members[name] = [&value = value](WORD, const DISPPARAMS&, VARIANT* result) {
-      return com::SetTextResult(result, value), S_OK;
-    };
-  }
-  return new Node("item", std::move(members));
-}
-
-class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
- public:
-  explicit Enumerator(const FakeClass& c) : class_(c) {}
-  HRESULT STDMETHODCALLTYPE Next(ULONG, VARIANT* item, ULONG* fetched) override {
-    const Fault fault = class_.fault;
-    const std::size_t at = fault == Fault::EmptyFirst ? next_++ - 1 : next_++;
-    *fetched = fault == Fault::EmptyFirst && at == SIZE_MAX ? 1 : 0;
-    if (*fetched == 1 || at >= class_.items.size()) return *fetched == 1 ? S_OK : S_FALSE;
-    if (at == 1 && fault == Fault::NextFails) return E_FAIL;
-    *fetched = 1;
-    if (at == 1 && fault == Fault::Refuses) return Hand(item, new Enumerator(class_), VT_UNKNOWN);
-    return Hand(item, NewItem(class_.items[at]));
-  }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    return next_ = 0, class_.fault == Fault::ResetFails ? E_FAIL : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
-
- protected:
-  [[nodiscard]] bool Supports(REFIID iid) const override {
-    return class_.fault != Fault::NotAnEnumerator && IsEqualGUID(iid, IID_IEnumVARIANT);
-  }
-
- private:
-  const FakeClass& class_;
-  std::size_t next_ = 0;
-};
-
+// The object set and its enumerator in one: the program reads both through
+// their tables only.
 class ObjectSet final : public com::DispatchBase<ISWbemObjectSet> {
  public:
   explicit ObjectSet(const FakeClass& c) : class_(c) {}
-  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** unknown) override {
-    *unknown = class_.fault == Fault::NoEnumerator ? nullptr : new Enumerator(class_);
-    return *unknown == nullptr ? E_FAIL : S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** unknown) override;
   HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
-    return *count = class_.count.value_or(static_cast<LONG>(class_.items.size())), S_OK;
+    *count = class_.count.value_or(static_cast<LONG>(class_.items.size()));
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Item(BSTR, LONG, ISWbemObject**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Security_(ISWbemSecurity**) override { return E_NOTIMPL; }
@@ -167,28 +127,69 @@ class ObjectSet final : public com::DispatchBase<ISWbemObjectSet> {
   const FakeClass& class_;
 };
 
+class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
+ public:
+  explicit Enumerator(const FakeClass& c) : class_(c) {}
+  HRESULT STDMETHODCALLTYPE Next(ULONG, VARIANT* item, ULONG* fetched) override {
+    const Fault fault = class_.fault;
+    const std::size_t at = next_++ - (fault == Fault::EmptyFirst ? 1 : 0);
+    *fetched = at < class_.items.size() || at == SIZE_MAX ? 1 : 0;
+    if (at == SIZE_MAX || *fetched == 0) return *fetched == 1 ? S_OK : S_FALSE;
+    if (at == 1 && fault == Fault::NextFails) return E_FAIL;
+    if (at == 1 && fault == Fault::Refuses) return Hand(item, new Enumerator(class_), VT_UNKNOWN);
+    std::map<std::string, Answer> members;
+    for (const auto& [name, value] : class_.items[at]) {
+      members[name] = [&value = value](WORD, const DISPPARAMS&, VARIANT* result) {
+        com::SetTextResult(result, value);
+        return S_OK;
+      };
+    }
+    return Hand(item, new Node("item", std::move(members)));
+  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reset() override {
+    next_ = 0;
+    return class_.fault == Fault::ResetFails ? E_FAIL : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
+
+ protected:
+  [[nodiscard]] bool Supports(REFIID iid) const override {
+    return class_.fault != Fault::NotEnumerator && IsEqualGUID(iid, IID_IEnumVARIANT);
+  }
+
+ private:
+  const FakeClass& class_;
+  std::size_t next_ = 0;
+};
+
+inline HRESULT ObjectSet::get__NewEnum(IUnknown** unknown) {
+  *unknown = class_.fault == Fault::NoEnumerator ? nullptr : new Enumerator(class_);
+  return *unknown == nullptr ? E_FAIL : S_OK;
+}
+
 // Registers the scenario under "WbemScripting.SWbemLocator" and clears the log.
 inline void InstallFakeWmi(const FakeScenario& scenario) {
   g_scenario = scenario;
   g_log.clear();
   posix_com::UnregisterClass(u"WbemScripting.SWbemLocator");
-  if (scenario.creation == REGDB_E_CLASSNOTREG) return;
   const Answer query = [](WORD, const DISPPARAMS& params, VARIANT* result) {
     const std::string wql = VariantToText(*com::PositionalArgument(params, 0));
     const FakeClass& c = g_scenario.classes[wql.substr(wql.rfind(' ') + 1)];
     if (c.fault == Fault::QueryFails) return MakeHresult(0x80041017U);  // invalid query
-    return c.fault == Fault::NoObjectSet ? S_OK : Hand(result, new ObjectSet(c));
+    return c.fault == Fault::NoSet ? S_OK : Hand(result, new ObjectSet(c));
   };
-  const Answer security = [](WORD kind, const DISPPARAMS&, VARIANT* result) {
+  const Answer level = [](auto...) { return g_scenario.impersonation; };
+  const Answer security = [=](WORD kind, const DISPPARAMS&, VARIANT* result) {
     if (g_scenario.securityOnlyAsMethod && kind != DISPATCH_METHOD) return DISP_E_MEMBERNOTFOUND;
-    return Hand(result, new Node("security", {{"IMPERSONATIONLEVEL",
-                                               [](auto...) { return g_scenario.impersonation; }}}));
+    return Hand(result, new Node("security", {{"IMPERSONATIONLEVEL", level}}));
   };
   const Answer connect = [=](WORD, const DISPPARAMS&, VARIANT* result) {
-    if (g_scenario.connect < 0) return g_scenario.connect;
-    Hand(result, new Node("services", {{"EXECQUERY", query}, {"SECURITY_", security}}));
+    if (g_scenario.connect >= 0)
+      Hand(result, new Node("services", {{"EXECQUERY", query}, {"SECURITY_", security}}));
     return g_scenario.connect;
   };
+  if (scenario.creation == REGDB_E_CLASSNOTREG) return;
   posix_com::RegisterClass(u"WbemScripting.SWbemLocator", [=](REFIID iid, void** object) {
     if (g_scenario.creation != S_OK) return g_scenario.creation;
     return ComPtr<IDispatch>::Attach(new Node("locator", {{"CONNECTSERVER", connect}}))

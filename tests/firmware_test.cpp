@@ -17,7 +17,9 @@
 namespace kelvarin::testing {
 namespace {
 
-const std::string kNotFound = "#NOTFOUND#", kFifo = "<fifo>";
+// Contents that lay a FIFO, or a link to a file of the kernel's whose size
+// reads as 0 however much it holds.
+const std::string kNotFound = "#NOTFOUND#", kFifo = "<fifo>", kProcFile = "/proc/sys/kernel/ostype";
 // The CSV line of a run, then "=" and the exit code.
 std::string Csv(std::string_view maker, std::string_view model, std::string_view serial,
                 std::string_view version = kNotFound) {
@@ -51,6 +53,7 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", Smbios(System("M", "", "") + "\2\x0F\0\0"s), Csv("M", n, n)},
       {"/C", Smbios(System("M", "", "") + "\2\5\0\0\1x"s), Csv("M", n, n)},
       {"/C", Smbios(System("M", "", "") + "\2"s), Csv("M", n, n)},
+      {"/C", Smbios(Structure(126, 4, {}) + System("M", "P\x80", "")), Csv("M", "P\xC2\x80", n)},
       // String number 0, past the strings, an offset past the formatted area;
       // an empty string ends the set.
       {"/C", Smbios(Structure(1, 6, {{4, "M"}}) + Structure(2, 8, {{7, "x"}}).replace(7, 1, "\2") +
@@ -81,6 +84,7 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", With(Smbios(machine), {{kEntryPoint, kFifo}}), Csv("M", "P", "B")},
       {"/C", {{kDmiId + "sys_vendor", kFifo}, {kDmiId + "product_name", "P"}}, Csv(n, "P", n)},
       {"/C", {{kTree + "model", kFifo}, {kTree + "compatible", "a,b"}}, Csv("a", n, n)},
+      {"/C", {{kDmiId + "sys_vendor", kProcFile}}, Csv("Linux", n, n)},
       {"/N", {}, "=0"},
       {"/M far-away-host /C", Smbios(machine), "#WMIERROR#,#WMIERROR#,#WMIERROR#,#WMIERROR#\r\n=1"},
       {"/U admin /P pw", Smbios(machine), "\r\nERROR: Failed to retrieve an SWbemServices object\r\n=1"}};
@@ -89,9 +93,10 @@ TEST(Firmware, ReportsWhatItHolds) {
     const TempDir root;
     Lay(root.path, files);
     for (const auto& [name, content] : files) {
-      if (content == kFifo)
-        std::filesystem::remove(root.path + "/" + name),
-            ::mkfifo((root.path + "/" + name).c_str(), 0600);
+      const std::string path = root.path + "/" + name;
+      if (content == kFifo || content == kProcFile) std::filesystem::remove(path);
+      if (content == kFifo) ::mkfifo(path.c_str(), 0600);
+      if (content == kProcFile) std::filesystem::create_symlink(content, path);
     }
     wmi_standin::RegisterLocator(root.path);
     RecordingConsole console;
@@ -123,6 +128,9 @@ TEST(Firmware, AnswersOtherCallsAsWmiWould) {
   char host[256] = {};
   ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
   ASSERT_EQ(connect(host, "", ""), S_OK);
+  UniqueVariant written;
+  AutoInvoke(services, "EXECQUERY", InvokeKind::PropertyPut, {}, written.get());
+  EXPECT_EQ(LastAutomationResult(), DISP_E_MEMBERNOTFOUND) << "services answer no writes";
   // A query, a property, how it is read: the HRESULT of the read and its text.
   const HRESULT badQuery = MakeHresult(0x80041017U);
   // clang-format off

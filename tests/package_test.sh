@@ -4,11 +4,11 @@
 # package installs, runs and leaves; `cmake --install` lays out what it should;
 # the fleet recipes gather their CSV. Needs root (dpkg, a private mount
 # namespace) and what tools/install-deps.sh --tests installs.
-#   tests/package_test.sh STANDIN_WINE_PREFIX
+#   tests/package_test.sh WINE_PREFIX STANDIN_WINE_PREFIX VERINFO_EXE
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-prefix=$1
+wine_prefix=$1 prefix=$2 verinfo=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "package test: $*" >&2; exit 1; }
@@ -26,6 +26,32 @@ done
 unzip -Z1 "$work/a"/kelvarin-*-windows-x64.zip | grep -qx 'kelvarin-[0-9.]*-windows-x64/README.txt'
 unzip -p "$work/a"/kelvarin-*-windows-x64.zip '*/LICENSE.txt' | head -n 1 | grep -q $'License\r$' ||
   fail "LICENSE.txt has no CR LF line ends"
+
+# The executable users get starts on a bare Windows: only system DLLs, one
+# export, no symbols, small; its version block carries the release's identity.
+unzip -q "$work/a"/kelvarin-*-windows-x64.zip -d "$work"
+exe=$(echo "$work"/kelvarin-*-windows-x64/kelvarin.exe)
+x86_64-w64-mingw32-objdump -p "$exe" >"$work/pe"
+[ "$(sed -n 's/^\tDLL Name: //p' "$work/pe" | tr A-Z a-z | sort | xargs)" = \
+  "kernel32.dll msvcrt.dll ole32.dll oleaut32.dll" ] || fail "kelvarin.exe imports other DLLs"
+[ "$(grep -E $'^\t\\[ *[0-9]+\\] \\w+$' "$work/pe")" = $'\t[   0] WBEMCOLLECTION_ENUMERATE' ] ||
+  fail "kelvarin.exe exports something else"
+grep -q 'symbols stripped' "$work/pe" && [ "$(stat -c %s "$exe")" -le 262144 ] || fail "kelvarin.exe is not small"
+WINEPREFIX="$wine_prefix" WINEDEBUG=-all wine "$verinfo" "Z:${exe//\//\\}" | tr -d '\r' >"$work/version"
+while read -r line; do
+  grep -Fxq "$line" "$work/version" || fail "the version block lacks $line"
+done <<'EOF'
+FileVersion=1.30
+ProductVersion=Version 1.30
+ProductName=KELVARIN
+InternalName=KELVARIN.EXE
+OriginalFilename=KELVARIN.EXE
+FileDescription=Kelvarin - BIOS Information Query
+Comments=Displays Manufacturer, Model, Serial Number, and BIOS version. WMI must be functional.
+Translation=040904E4
+FixedFileVersion=1.30.0.0
+FixedProductVersion=1.30.0.0
+EOF
 
 mandoc -T lint -W warning packaging/kelvarin.1
 lintian --fail-on error,warning "$work/a"/kelvarin_*.deb

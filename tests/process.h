@@ -9,11 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -33,19 +31,20 @@ struct Outcome {
 
 // argv[0] is looked up on PATH; stdin is /dev/null, stderr is dropped, SIGPIPE
 // has its default action. A process still running after `seconds` is killed.
-inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output::Captured, int seconds = 30) {
+inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output::Captured,
+                          int seconds = 30) {
   argv.insert(argv.begin(), {"timeout", "-s", "KILL", std::to_string(seconds)});
   std::vector<char*> args;
   for (auto& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return {};
-  if (output != Output::Captured && output != Output::NearlyFull) ::close(out[0]);
+  const bool read = output == Output::Captured || output == Output::NearlyFull;
+  if (!read) ::close(out[0]);
   const std::string filler(output == Output::NearlyFull ? kNearlyFull : 0, 'x');
   ::fcntl(out[1], F_SETFL, filler.empty() ? 0 : O_NONBLOCK);
   for (std::size_t put = 0; put < filler.size();) {
-    put += static_cast<std::size_t>(
-        std::max<ssize_t>(0, ::write(out[1], &filler[put], filler.size() - put)));
+    put += static_cast<std::size_t>(::write(out[1], &filler[put], filler.size() - put));
   }
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
@@ -53,9 +52,8 @@ inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output:
     ::signal(SIGPIPE, SIG_DFL);
     ::dup2(::open("/dev/null", O_RDWR | O_CLOEXEC), 0);
     ::dup2(0, 2);
+    ::dup2(output == Output::DevFull ? ::open("/dev/full", O_WRONLY | O_CLOEXEC) : out[1], 1);
     if (output == Output::Closed) ::close(1);
-    if (output == Output::DevFull) ::dup2(::open("/dev/full", O_WRONLY | O_CLOEXEC), 1);
-    if (output != Output::Closed && output != Output::DevFull) ::dup2(out[1], 1);
     ::execvp(args[0], args.data());
     ::_exit(127);
   }
@@ -63,36 +61,21 @@ inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output:
   if (!filler.empty()) ::usleep(300000);  // the child meets a full pipe first
   Outcome outcome;
   int status = 0;
-  int fd = output == Output::Captured || !filler.empty() ? out[0] : -1;
-  ::fcntl(fd, F_SETFL, O_NONBLOCK);
   // Once the process is gone its output is all in the pipe; a helper it
   // started (the Wine server) may keep the pipe open, so EOF is not awaited.
-  for (bool done = false; !done;) {
+  ::fcntl(out[0], F_SETFL, O_NONBLOCK);
+  for (bool done = false; !done; ::usleep(done ? 0 : 2000)) {
     done = ::waitpid(pid, &status, WNOHANG) == pid;
-    pollfd polled{fd, POLLIN, 0};
-    ::poll(&polled, 1, done ? 0 : 10);
     char buffer[4096];
-    ssize_t n = -1;
-    while (fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0)
+    for (ssize_t n = 0; read && (n = ::read(out[0], buffer, sizeof buffer)) > 0;) {
       outcome.out.append(buffer, static_cast<std::size_t>(n));
-    if (n == 0) ::close(std::exchange(fd, -1));
+    }
   }
-  ::close(fd);
+  ::close(out[0]);
   outcome.out.erase(0, filler.size());
   outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   outcome.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
   return outcome;
-}
-
-// Why chosen firmware cannot be laid over /sys in a private mount namespace, if so.
-inline std::optional<std::string> NamespaceUnavailable() {
-  if (::geteuid() != 0) return "needs root for a private mount namespace";
-  if (RunProcess(
-          {"unshare", "-m", "sh", "-c", "mount -t tmpfs none /sys/firmware && command -v setpriv"})
-          .code != 0) {
-    return "no private mount namespace, or no setpriv";
-  }
-  return std::nullopt;
 }
 
 // The Linux binary with sysRoot's firmware/ and class/ as /sys/firmware and
@@ -118,25 +101,22 @@ inline Outcome RunInNamespace(const std::string& sysRoot, const std::vector<std:
 // The Windows program and its arguments, run by quiet 64-bit Wine in `prefix`.
 inline std::vector<std::string> Wine(const std::string& prefix, std::vector<std::string> args,
                                      const std::string& locale = "C.UTF-8") {
-  args.insert(args.begin(),
-              {"env", "-u", "DISPLAY", "WINEPREFIX=" + prefix, "WINEDEBUG=-all", "WINEARCH=win64",
-               "WINEDLLOVERRIDES=mscoree,mshtml=", "LC_ALL=" + locale, "wine"});
+  args.insert(args.begin(), {"env", "-u", "DISPLAY", "WINEPREFIX=" + prefix, "WINEDEBUG=-all",
+                             "WINEDLLOVERRIDES=mscoree,mshtml=", "LC_ALL=" + locale, "wine"});
   return args;
 }
 
-// Why Wine cannot run the files given in `prefix`, if so; the prefix is set
-// up once per process.
-inline std::optional<std::string> WineUnavailable(const std::string& prefix,
-                                                  const std::vector<std::string>& files) {
-  for (const auto& file : files) {
-    if (!std::filesystem::is_regular_file(file))
-      return "no such file: '" + file + "' (configure with the Windows build)";
-  }
+// Whether Wine can run the files given in `prefix`, which is set up once.
+inline bool WineReady(const std::string& prefix, const std::vector<std::string>& files) {
   static std::map<std::string, int> setUp;
-  if (!setUp.contains(prefix))
-    setUp[prefix] = RunProcess({"sh", KELVARIN_WINE_PREFIX_SCRIPT, prefix}).code;
-  if (setUp[prefix] != 0) return "no Wine prefix at " + prefix + " (is wine installed?)";
-  return std::nullopt;
+  for (const auto& file : files) {
+    if (!std::filesystem::is_regular_file(file)) return false;
+  }
+  if (!setUp.contains(prefix)) {
+    setUp[prefix] =
+        RunProcess({"sh", KELVARIN_WINE_PREFIX_SCRIPT, prefix}, Output::Captured, 600).code;
+  }
+  return setUp[prefix] == 0;
 }
 
 // "a b c" as {"a", "b", "c"}.

@@ -94,7 +94,7 @@ TEST_F(Run, PrintsExactlyAndEndsWithItsCode) {
               " - Still looking for BIOS Version...", "Checking Win32_BaseBoard...", " + Found Serial Number",
               " - Still looking for BIOS Version..."}) + Report("Bios Maker", "M", "B-7", ""), 0},
       {"/V", Machine("x", "x", "Acme BIOS", {}, "2.1", [](auto& s) {
-         s.classes["Win32_ComputerSystem"].fault = Fault::NoObjectSet;
+         s.classes["Win32_ComputerSystem"].fault = Fault::NoSet;
          s.classes["Win32_ComputerSystemProduct"].items = {{{"IDENTIFYINGNUMBER", "P-1"}}}; }),
        "Checking Win32_ComputerSystem...\r\n" + kNone +
            Lines({"Checking Win32_BIOS...", " + Found Manufacturer", " + Found BIOS Version",
@@ -117,7 +117,7 @@ TEST_F(Run, PrintsExactlyAndEndsWithItsCode) {
                   "Checking Win32_BaseBoard...", " - Unable to get a pointer to the iEnumVARIANT interface",
                   "Checking Win32_ComputerSystemProduct...", " - Unable to enumerate collection",
                   "Checking Win32_SystemEnclosure..."}) + kNone + Report("x", "", "", "2.1"), 0},
-      {"/C", Boards({"B-1"}, Fault::NotAnEnumerator), "Acme,Rocket 9,#NOTFOUND#,2.1\r\n", 0},
+      {"/C", Boards({"B-1"}, Fault::NotEnumerator), "Acme,Rocket 9,#NOTFOUND#,2.1\r\n", 0},
       {"/C", Boards({"B-1"}, Fault::EmptyFirst, 2), "Acme,Rocket 9,B-1,2.1\r\n", 0},
       {"/C", Boards({"B-1", "B-2"}, Fault::None, 3), "Acme,Rocket 9,B-2,2.1\r\n", 0},
       {"/C", Boards({"B-1", "B-2"}, Fault::None, 1), "Acme,Rocket 9,B-1,2.1\r\n", 0},

@@ -54,18 +54,6 @@ class UniqueVariant {
   ~UniqueVariant() { VariantClear(&value_); }
   UniqueVariant(const UniqueVariant&) = delete;
   UniqueVariant& operator=(const UniqueVariant&) = delete;
-  UniqueVariant(UniqueVariant&& other) noexcept : value_(other.value_) {
-    VariantInit(&other.value_);
-  }
-  UniqueVariant& operator=(UniqueVariant&& other) noexcept {
-    if (this != &other) {
-      VariantClear(&value_);
-      value_ = other.value_;
-      VariantInit(&other.value_);
-    }
-    return *this;
-  }
-
   void reset() noexcept { VariantClear(&value_); }
   [[nodiscard]] VARIANT* get() noexcept { return &value_; }
   [[nodiscard]] const VARIANT& operator*() const noexcept { return value_; }

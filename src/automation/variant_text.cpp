@@ -53,11 +53,10 @@ void TextToVariant(std::string_view text, VARIANT& target, UINT codePage) {
     const int bytes = static_cast<int>(text.size());
     const int chars = MultiByteToWideChar(codePage, flags, text.data(), bytes, nullptr, 0);
     if (chars > 0) {
+      // Measured first, so the text fits.
       converted = SysAllocStringLen(nullptr, static_cast<UINT>(chars));
-      if (converted != nullptr &&
-          MultiByteToWideChar(codePage, flags, text.data(), bytes, converted, chars) <= 0) {
-        SysFreeString(converted);
-        converted = nullptr;
+      if (converted != nullptr) {
+        MultiByteToWideChar(codePage, flags, text.data(), bytes, converted, chars);
       }
     }
   }
