@@ -84,8 +84,7 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", With(Smbios(machine), {{kEntryPoint, kFifo}}), Csv("M", "P", "B")},
       {"/C", {{kDmiId + "sys_vendor", kFifo}, {kDmiId + "product_name", "P"}}, Csv(n, "P", n)},
       {"/C", {{kTree + "model", kFifo}, {kTree + "compatible", "a,b"}}, Csv("a", n, n)},
-      {"/C", {{kDmiId + "sys_vendor", kProcFile}}, Csv("Linux", n, n)},
-      {"/N", {}, "=0"},
+      {"/C", {{kDmiId + "sys_vendor", kProcFile}}, Csv("Linux", n, n)}, {"/N", {}, "=0"},
       {"/M far-away-host /C", Smbios(machine), "#WMIERROR#,#WMIERROR#,#WMIERROR#,#WMIERROR#\r\n=1"},
       {"/U admin /P pw", Smbios(machine), "\r\nERROR: Failed to retrieve an SWbemServices object\r\n=1"}};
   // clang-format on

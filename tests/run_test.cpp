@@ -10,7 +10,11 @@
 #include "app/driver.h"
 #include "app/standard_console.h"
 #include "fake_wmi.h"
+#include "report/csv.h"
 #include "support.h"
+
+// Rows name only the options that differ from the defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace kelvarin::testing {
 namespace {
@@ -74,8 +78,7 @@ TEST_F(Run, PrintsExactlyAndEndsWithItsCode) {
       {"/C", Machine("Acme\r\nModel: FAKE", "R\0\n9"s, "x", " S\r", "\tv 1 "), "Acme  Model: FAKE,R  9,S,\tv 1\r\n", 0},
       {"/N", Machine({}, {}, {}, {}, {}), "", 0},
       {"/N /C /D ;", Machine({}, {}, {}, {}, "2.1"), "#NOTFOUND#;#NOTFOUND#;#NOTFOUND#;2.1\r\n", 0},
-      {"/?", Full(), Usage(), 9},
-      {"/X /P x", Full(), "\r\n\a/X was unexpected.\r\n" + Usage(), 9},
+      {"/?", Full(), Usage(), 9}, {"/X /P x", Full(), "\r\n\a/X was unexpected.\r\n" + Usage(), 9},
       {"/P x", Full(), "ERROR: A password can not be specified without also specifying a username.\r\n", 9},
       // No locator, or no connection: nothing harvested; a success code is a failure too.
       {"/V", Full([](auto& s) { s.creation = REGDB_E_CLASSNOTREG; }), "", 1},
@@ -173,6 +176,32 @@ TEST_F(Run, CallsWmiWithTheseArguments) {
   const char* const arguments[] = {"/C", "x\" /V", "/N"};
   EXPECT_EQ(RunInventoryFromArguments(arguments, console), ExitCode::UsageError);
   EXPECT_EQ(console.trace + g_log, "\r\n\ax\" /V was unexpected.\r\n<1000>" + Usage());
+}
+
+// The CSV encoding's own edges: markers, taboo and delimiter replacement,
+// quoting and join, in that order.
+TEST(Csv, MarksReplacesQuotesAndJoinsInThatOrder) {
+  // clang-format off
+  const std::tuple<InventoryRecord, RunOptions, std::string> cases[] = {
+      {{"Acme \"X\", Inc.", "", "S", "B"}, {}, "\"Acme \"X\", Inc.\",#NOTFOUND#,S,B"},
+      {{"", "M", "", "B"}, {.quoteAll = true}, "\"#NOTFOUND#\",\"M\",\"#NOTFOUND#\",\"B\""},
+      {{"O'Neil (R) & Co", "12\" ^`", "S", "B"}, {.tabooReplacement = "_"},
+       "O_Neil _R_ & Co,12_ __,S,B"},
+      {{"a,,b,c", "M", "S", "B"}, {.delimiterReplacement = ";"}, "a;;b;c,M,S,B"},
+      {{"Big Box", "M 2", "S", "B"}, {.delimiter = " "}, "\"Big Box\" \"M 2\" S B"},
+      {{"", "a'b", "S", "B"}, {.delimiter = "#", .tabooReplacement = "#"},
+       "\"#NOTFOUND#\"#\"a#b\"#S#B"},
+      {{"", "a'b", "S", "B"},
+       {.delimiter = "#", .delimiterReplacement = "-", .tabooReplacement = "#"},
+       "-NOTFOUND-#a-b#S#B"},
+      {{"a;b", "M", "S", "B"}, {.delimiter = ";", .delimiterReplacement = ";"}, "\"a;b\";M;S;B"},
+  };
+  // clang-format on
+  for (const auto& [record, options, line] : cases) EXPECT_EQ(EncodeCsvLine(record, options), line);
+  EXPECT_EQ(CsvErrorLine({}), "#WMIERROR#,#WMIERROR#,#WMIERROR#,#WMIERROR#");
+  // Neither replacement touches the error markers, and only /A quotes them.
+  EXPECT_EQ(CsvErrorLine({.delimiter = "#", .delimiterReplacement = "-", .tabooReplacement = "_"}),
+            "#WMIERROR###WMIERROR###WMIERROR###WMIERROR#");
 }
 
 // A signal cuts the sleep short; the pause sleeps what is left.

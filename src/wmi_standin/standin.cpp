@@ -113,9 +113,6 @@ class ObjectSet final : public DispatchBase<ISWbemObjectSet> {
   HRESULT STDMETHODCALLTYPE get_Security_(ISWbemSecurity**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE ItemIndex(LONG, ISWbemObject**) override { return E_NOTIMPL; }
 
- private:
-  QueryResult result_;
-
  protected:
   [[nodiscard]] bool Supports(REFIID iid) const override {
     return IsEqualGUID(iid, IID_ISWbemObjectSet);
@@ -124,6 +121,9 @@ class ObjectSet final : public DispatchBase<ISWbemObjectSet> {
   HRESULT InvokeMember(DISPID, WORD, const DISPPARAMS&, VARIANT*) override {
     return DISP_E_MEMBERNOTFOUND;
   }
+
+ private:
+  QueryResult result_;
 };
 
 class Security final : public DispatchBase<> {

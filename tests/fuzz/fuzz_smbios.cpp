@@ -1,5 +1,6 @@
-// The fuzzer's input is an SMBIOS table: every value the catalog hands back
-// is read to its end, so that a read past the table shows.
+// The fuzzer's input is an SMBIOS table, and its start an entry point: every
+// value the catalog hands back is read to its end, so that a read past the
+// table shows.
 #include <cstdint>
 #include <span>
 
@@ -11,13 +12,13 @@ volatile unsigned sink = 0;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  sink = sink + static_cast<unsigned>(
-                    kelvarin::smbios::TableLengthFromEntryPoint(std::span(data, size)).value_or(0));
-  for (const auto& cls : kelvarin::wmi_standin::CatalogFromTable(std::span(data, size))) {
+  const std::span table(data, size);
+  sink =
+      sink + static_cast<unsigned>(kelvarin::smbios::TableLengthFromEntryPoint(table).value_or(0));
+  for (const auto& cls : kelvarin::wmi_standin::CatalogFromTable(table)) {
     for (const auto& instance : cls.instances) {
-      for (const auto& property : instance.properties) {
-        for (const char c : property.value.value_or(""))
-          sink = sink + static_cast<unsigned char>(c);
+      for (const auto& value : instance) {
+        for (const char c : value.value_or("")) sink = sink + static_cast<unsigned char>(c);
       }
     }
   }
