@@ -97,7 +97,7 @@ folder="$prefix/drive_c/kelvarin-standin"
 [ -f "$folder/standin_server.dll" ] || fail "no stand-in server in $folder (run the differential tests first)"
 rm -rf "$folder/sys" && cp -r "$work/sys" "$folder/sys"
 printf '.\r\n# skipped\r\nno-such-host.invalid\r\n' >"$folder/hosts.txt"
-unzip -q -j "$work/a"/kelvarin-*-windows-x64.zip '*/kelvarin.exe' -d "$folder"
+unzip -o -q -j "$work/a"/kelvarin-*-windows-x64.zip '*/kelvarin.exe' -d "$folder"
 cp contrib/windows/inventory.cmd "$folder/"
 code=0
 (cd "$folder" && WINEPREFIX="$prefix" WINEDEBUG=-all timeout 120 wine cmd /c inventory.cmd hosts.txt fleet.csv) ||
