@@ -105,9 +105,7 @@ class Node final : public com::DispatchBase<> {
   std::map<std::string, Answer> members_;
 };
 
-// The object set and its enumerator in one: the program reads both through
-// their tables only.
-class ObjectSet final : public com::DispatchBase<ISWbemObjectSet> {
+class ObjectSet final : public com::ObjectSetBase {
  public:
   explicit ObjectSet(const FakeClass& c) : class_(c) {}
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** unknown) override;
@@ -115,13 +113,6 @@ class ObjectSet final : public com::DispatchBase<ISWbemObjectSet> {
     *count = class_.count.value_or(static_cast<LONG>(class_.items.size()));
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Item(BSTR, LONG, ISWbemObject**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Security_(ISWbemSecurity**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ItemIndex(LONG, ISWbemObject**) override { return E_NOTIMPL; }
-
- protected:
-  DISPID FindMember(com::MemberName) override { return DISPID_UNKNOWN; }
-  HRESULT InvokeMember(DISPID, WORD, const DISPPARAMS&, VARIANT*) override { return E_FAIL; }
 
  private:
   const FakeClass& class_;

@@ -87,6 +87,24 @@ class DispatchBase : public ObjectBase<Interface> {
                                VARIANT* result) = 0;
 };
 
+// An object set read only through its interface table, as the program reads
+// it: the members it does not use answer E_NOTIMPL, and none has a name.
+class ObjectSetBase : public DispatchBase<ISWbemObjectSet> {
+ public:
+  HRESULT STDMETHODCALLTYPE Item(BSTR, LONG, ISWbemObject**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Security_(ISWbemSecurity**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ItemIndex(LONG, ISWbemObject**) override { return E_NOTIMPL; }
+
+ protected:
+  [[nodiscard]] bool Supports(REFIID iid) const override {
+    return IsEqualGUID(iid, IID_ISWbemObjectSet);
+  }
+  DISPID FindMember(MemberName) override { return DISPID_UNKNOWN; }
+  HRESULT InvokeMember(DISPID, WORD, const DISPPARAMS&, VARIANT*) override {
+    return DISP_E_MEMBERNOTFOUND;
+  }
+};
+
 // Whether a name asked for through GetIDsOfNames is `member`, an ASCII name.
 inline bool MemberIs(MemberName name, std::string_view member) {
   return EqualsIgnoringAsciiCase(name, member);

@@ -96,8 +96,7 @@ class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
   std::size_t position_ = 0;
 };
 
-// Read through its interface table only, as the program reads it.
-class ObjectSet final : public DispatchBase<ISWbemObjectSet> {
+class ObjectSet final : public com::ObjectSetBase {
  public:
   explicit ObjectSet(QueryResult result) : result_(std::move(result)) {}
 
@@ -108,18 +107,6 @@ class ObjectSet final : public DispatchBase<ISWbemObjectSet> {
   HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
     *count = static_cast<LONG>(result_.cls->instances.size());
     return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Item(BSTR, LONG, ISWbemObject**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Security_(ISWbemSecurity**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ItemIndex(LONG, ISWbemObject**) override { return E_NOTIMPL; }
-
- protected:
-  [[nodiscard]] bool Supports(REFIID iid) const override {
-    return IsEqualGUID(iid, IID_ISWbemObjectSet);
-  }
-  DISPID FindMember(com::MemberName) override { return DISPID_UNKNOWN; }
-  HRESULT InvokeMember(DISPID, WORD, const DISPPARAMS&, VARIANT*) override {
-    return DISP_E_MEMBERNOTFOUND;
   }
 
  private:
