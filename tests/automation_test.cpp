@@ -77,7 +77,7 @@ TEST(Conversion, CodePageIsUtf8WithReplacements) {
       {"\xE4\x41", u"\uFFFDA"}, {"\xEE\x80\x80\xE1\x88\xB4", u"\uE000\u1234"}};
   const std::pair<std::u16string, std::string> narrowed[] = {
       {u"\U00010000\u00E9\u4E2D", "\xF0\x90\x80\x80\xC3\xA9\xE4\xB8\xAD"},
-      {u"a\xD800" u"b\xDC00\xDBFF\xDFFF", "a?b?\xF4\x8F\xBF\xBF"}, {u"\xDBFF\xD800", "??"}};
+      {u"a\xD800" u"b\xDC00\xDBFF\xDFFF", "a?b?\xF4\x8F\xBF\xBF"}, {u"\xDBFF\xD800", "??"}, {u"\xD800\xE000", "?\xEE\x80\x80"}};
   // clang-format on
   for (const auto& [bytes, chars] : widened) {
     std::u16string out(8, u'\0');
@@ -142,14 +142,19 @@ TEST(ComLayer, StringsCopiesAndTheRegistry) {
   InstallFakeWmi({});
   ASSERT_EQ(CLSIDFromProgID(u"WbemScripting.SWbemLocator", &clsid), S_OK);
   EXPECT_EQ(CoCreateInstance(clsid, nullptr, 5, IID_IDispatch, &object), CO_E_NOTINITIALIZED);
-  EXPECT_EQ(CoInitialize(nullptr) + CoInitialize(nullptr), S_FALSE) << "the second only counts";
+  EXPECT_EQ(CoInitialize(nullptr), S_OK);
+  EXPECT_EQ(CoInitialize(nullptr), S_FALSE) << "the second only counts";
   EXPECT_EQ(CoCreateInstance(clsid, nullptr, 4, IID_IDispatch, &object), REGDB_E_CLASSNOTREG);
   ASSERT_EQ(CoCreateInstance(clsid, nullptr, 5, IID_IDispatch, &object), S_OK);
   Hand(holder.get(), static_cast<IDispatch*>(object));
   ASSERT_EQ(VariantCopy(copy.get(), holder.get()), S_OK);
   holder.reset();
   EXPECT_EQ(com::LiveObjects().load(), 1) << "the copy holds its own reference";
-  CoUninitialize(), CoUninitialize();
+  CoUninitialize(), CoUninitialize(), CoUninitialize();
+  EXPECT_EQ(CoCreateInstance(clsid, nullptr, 5, IID_IDispatch, &object), CO_E_NOTINITIALIZED);
+  const UniqueBstr blank(SysAllocStringLen(nullptr, 2));
+  EXPECT_EQ(std::tuple(std::u16string(blank.get(), 3), holder->vt),
+            std::tuple(u"\0\0\0"s, VARTYPE{0}));
   posix_com::UnregisterClass(u"WbemScripting.SWbemLocator");
   EXPECT_EQ(CLSIDFromProgID(u"WbemScripting.SWbemLocator", &clsid), CO_E_CLASSSTRING);
 }
@@ -223,7 +228,10 @@ TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
       EXPECT_EQ(std::ranges::count_if(slots, [](auto& s) { return s.vt == VT_DISPATCH; }), filled);
       for (auto& slot : slots) VariantClear(&slot);
     }
-    EXPECT_EQ(EnumerateCollection(0, nullptr, 1, 1), 0);
+    VARIANT untouched = Tagged(3, 7);
+    EXPECT_EQ(EnumerateCollection(0, &untouched, 1, 1) + EnumerateCollection(0, nullptr, 1, 1), 0);
+    EXPECT_EQ(std::tuple(untouched.lVal, WbemCollectionNewEnum(0), WbemCollectionCount(0)),
+              std::tuple(7, std::uintptr_t{0}, 0));
     IUnknownRelease(reinterpret_cast<IUnknown*>(source));
     for (const auto& name : {name40.substr(0, 39), name40}) posix_com::UnregisterClass(name);
     services.Reset(), set.reset(), result.reset();

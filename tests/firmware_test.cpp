@@ -66,6 +66,7 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", With(Smbios(machine), {{kEntryPoint, EntryPoint2(0x21).replace(0x16, 1, "\x20")}}), Csv("M", "P", "B")},
       {"/C", With(Smbios(machine), {{kEntryPoint, Summed(EntryPoint2(0x21).replace(0x12, 1, "X"), 0x10, 0x0F, 0x15)}}), Csv("M", "P", "B")},
       {"/C", With(Smbios(machine), {{kEntryPoint, EntryPoint3(0)}}), Csv("M", "P", "B")},
+      {"/C", With(Smbios(machine), {{kEntryPoint, EntryPoint2(0x21).replace(6, 1, "\3")}}), Csv("M", "P", "B")},
       {"/C", With(Smbios(machine), {{kEntryPoint, "_SM3_"}}), Csv("M", "P", "B")},
       // Without a table, or with one that is too big or holds nothing: dmi/id.
       {"/C", {{kDmiId + "sys_vendor", "  M  \n"}, {kDmiId + "product_name", "P\n\n"}, {kDmiId + "bios_version", "Caf\xE9"},
@@ -137,7 +138,7 @@ TEST(Firmware, AnswersOtherCallsAsWmiWould) {
       {"select serialnumber from win32_baseboard", "serialNumber", InvokeKind::Method, S_OK, "B1"},
       {"SELECT * FROM Win32_BIOS", "SMBIOSBIOSVERSION", InvokeKind::PropertyGet, S_OK, " 1.07 "},
       {"SELECT Manufacturer,SerialNumber FROM Win32_BIOS", "SerialNumber", InvokeKind::PropertyGet, S_OK, "S"},
-      {"SELECT Manufacturer FROM Win32_BIOS", "SMBIOSBIOSVERSION", InvokeKind::PropertyGet, S_OK, ""},
+      {"SELECT Manufacturer FROM Win32_BIOS", "SMBIOSBIOSVERSION", InvokeKind::PropertyGet, S_OK, "<null>"},
       {"SELECT Model FROM Win32_ComputerSystem", "SERIALNUMBER", InvokeKind::PropertyGet, DISP_E_UNKNOWNNAME, ""},
       {"SELECT Model FROM Win32_ComputerSystem", "MODEL", InvokeKind::PropertyPut, DISP_E_MEMBERNOTFOUND, ""},
       {"SELECT Name FROM Win32_Processor", "", InvokeKind::Method, MakeHresult(0x80041010U), ""},
@@ -161,9 +162,13 @@ TEST(Firmware, AnswersOtherCallsAsWmiWould) {
       AutoInvoke(item, member, kind, {}, value.get());
     }
     EXPECT_EQ(LastAutomationResult(), answer) << wql << " " << member;
-    EXPECT_EQ(VariantToText(*value), text) << wql << " " << member;
+    EXPECT_EQ(value->vt == VT_NULL ? "<null>" : VariantToText(*value), text)
+        << wql << " " << member;
   }
   const ObjectRef security = AutoGetSubobject(services, "SECURITY_");
+  UniqueVariant read;
+  AutoInvoke(security, "IMPERSONATIONLEVEL", InvokeKind::PropertyGet, {}, read.get());
+  EXPECT_EQ(LastAutomationResult(), DISP_E_MEMBERNOTFOUND) << "the level is only written";
   for (LONG level = 0; level <= 5; ++level) {
     UniqueVariant value;
     value->vt = VT_I4, value->lVal = level;

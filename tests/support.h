@@ -109,7 +109,7 @@ inline std::string EntryPoint3(std::uint32_t size) {
 }
 inline std::string EntryPoint2(std::uint16_t size, char length = 0x1F) {
   const std::string ep = "_SM_\0"s + length + "\2\x08" + std::string(8, '\0') + "_DMI_\0"s +
-                         char(size) + char(size >> 8) + std::string(7, '\0');
+                         char(size) + char(size >> 8) + "\1\0\0\0\0\0\0"s;  // a table address
   return Summed(Summed(ep, 0x10, 0x0F, 0x15), 0, static_cast<unsigned char>(length), 4);
 }
 // A table with an entry point announcing all of it.
