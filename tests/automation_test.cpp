@@ -74,7 +74,7 @@ TEST(Conversion, CodePageIsUtf8WithReplacements) {
       {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"}, {"\xC1\xBF", u"\uFFFD\uFFFD"}, {"\xF8", u"\uFFFD"},
       {"\xF0\x8F\xBF\xBF", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, {"\xE4\xB8", u"\uFFFD\uFFFD"},
-      {"\xE4\x41", u"\uFFFDA"}, {"\xEE\x80\x80\xE1\x88\xB4", u"\uE000\u1234"}};
+      {"\xE4\x41", u"\uFFFDA"}, {"\xEE\x80\x80\xE1\x88\xB4\xE0\xA0\x80", u"\uE000\u1234\u0800"}};
   const std::pair<std::u16string, std::string> narrowed[] = {
       {u"\U00010000\u00E9\u4E2D", "\xF0\x90\x80\x80\xC3\xA9\xE4\xB8\xAD"},
       {u"a\xD800" u"b\xDC00\xDBFF\xDFFF", "a?b?\xF4\x8F\xBF\xBF"}, {u"\xDBFF\xD800", "??"}, {u"\xD800\xE000", "?\xEE\x80\x80"}};
@@ -132,7 +132,7 @@ TEST(ComLayer, StringsCopiesAndTheRegistry) {
   const UniqueBstr text(SysAllocStringByteLen(bytes, 8)), odd(SysAllocStringByteLen("abc", 3));
   UniqueVariant copy, holder;
   const VARIANT source = Pointing(8, text.get());
-  ASSERT_EQ(VariantCopy(copy.get(), &source), S_OK);
+  ASSERT_EQ(VariantCopy(copy.get(), &source) + VariantCopy(copy.get(), copy.get()), S_OK);
   EXPECT_EQ(std::u16string(copy->bstrVal, 5), u"ab\0c\0"s) << "a terminator behind the text";
   EXPECT_EQ(std::tuple(copy->bstrVal != text.get(), SysStringLen(odd.get()),
                        posix_com::LiveStringCount()),

@@ -135,7 +135,7 @@ TEST(Firmware, AnswersOtherCallsAsWmiWould) {
   const HRESULT badQuery = MakeHresult(0x80041017U);
   // clang-format off
   const std::tuple<const char*, const char*, InvokeKind, HRESULT, std::string> cases[] = {
-      {"select serialnumber from win32_baseboard", "serialNumber", InvokeKind::Method, S_OK, "B1"},
+      {"select\tserialnumber\r\nfrom  win32_baseboard", "serialNumber", InvokeKind::Method, S_OK, "B1"},
       {"SELECT * FROM Win32_BIOS", "SMBIOSBIOSVERSION", InvokeKind::PropertyGet, S_OK, " 1.07 "},
       {"SELECT Manufacturer,SerialNumber FROM Win32_BIOS", "SerialNumber", InvokeKind::PropertyGet, S_OK, "S"},
       {"SELECT Manufacturer FROM Win32_BIOS", "SMBIOSBIOSVERSION", InvokeKind::PropertyGet, S_OK, "<null>"},
@@ -155,6 +155,11 @@ TEST(Firmware, AnswersOtherCallsAsWmiWould) {
     AutoInvoke(services, "EXECQUERY", InvokeKind::Method, {query.get()}, set.get());
     if (const auto pointer = VariantToPointer(*set)) {
       const auto source = WbemCollectionNewEnum(pointer);
+      ObjectRef items;
+      AutoSetObject(items, *set, IID_IDispatch);
+      AutoInvoke(items, "COUNT", InvokeKind::PropertyGet, {}, value.get());
+      EXPECT_EQ(LastAutomationResult(), DISP_E_UNKNOWNNAME)
+          << "a set is read through its table only";
       EXPECT_EQ(EnumerateCollection(source, slot.get(), 1, WbemCollectionCount(pointer)), -1);
       IUnknownRelease(reinterpret_cast<IUnknown*>(source));
       ObjectRef item;

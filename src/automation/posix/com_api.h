@@ -61,9 +61,7 @@ inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
 inline constexpr HRESULT E_NOTIMPL = MakeHresult(0x80004001U);
 inline constexpr HRESULT E_NOINTERFACE = MakeHresult(0x80004002U);
-inline constexpr HRESULT E_POINTER = MakeHresult(0x80004003U);
 inline constexpr HRESULT E_FAIL = MakeHresult(0x80004005U);
-inline constexpr HRESULT E_UNEXPECTED = MakeHresult(0x8000FFFFU);
 inline constexpr HRESULT E_OUTOFMEMORY = MakeHresult(0x8007000EU);
 inline constexpr HRESULT E_INVALIDARG = MakeHresult(0x80070057U);
 inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHresult(0x80040110U);
@@ -71,11 +69,8 @@ inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHresult(0x80040154U);
 inline constexpr HRESULT CO_E_CLASSSTRING = MakeHresult(0x800401F3U);
 inline constexpr HRESULT CO_E_NOTINITIALIZED = MakeHresult(0x800401F0U);
 inline constexpr HRESULT DISP_E_MEMBERNOTFOUND = MakeHresult(0x80020003U);
-inline constexpr HRESULT DISP_E_PARAMNOTFOUND = MakeHresult(0x80020004U);
 inline constexpr HRESULT DISP_E_UNKNOWNNAME = MakeHresult(0x80020006U);
 
-inline constexpr bool SUCCEEDED(HRESULT hr) noexcept { return hr >= 0; }
-inline constexpr bool FAILED(HRESULT hr) noexcept { return hr < 0; }
 
 enum VARENUM : VARTYPE {
   VT_EMPTY = 0,
@@ -178,7 +173,6 @@ inline constexpr WORD DISPATCH_PROPERTYGET = 2;
 inline constexpr WORD DISPATCH_PROPERTYPUT = 4;
 inline constexpr DISPID DISPID_UNKNOWN = -1;
 inline constexpr DISPID DISPID_PROPERTYPUT = -3;
-inline constexpr DISPID DISPID_NEWENUM = -4;
 inline constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
 inline constexpr DWORD CLSCTX_INPROC_SERVER = 1;
 inline constexpr DWORD CLSCTX_LOCAL_SERVER = 4;

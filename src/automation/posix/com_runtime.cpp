@@ -148,7 +148,6 @@ HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid) {
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
                          void** object) {
-  if (object == nullptr) return E_POINTER;
   *object = nullptr;
   if (t_initialised == 0) return CO_E_NOTINITIALIZED;
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
