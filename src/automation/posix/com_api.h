@@ -71,7 +71,6 @@ inline constexpr HRESULT CO_E_NOTINITIALIZED = MakeHresult(0x800401F0U);
 inline constexpr HRESULT DISP_E_MEMBERNOTFOUND = MakeHresult(0x80020003U);
 inline constexpr HRESULT DISP_E_UNKNOWNNAME = MakeHresult(0x80020006U);
 
-
 enum VARENUM : VARTYPE {
   VT_EMPTY = 0,
   VT_NULL = 1,
