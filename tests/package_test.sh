@@ -71,17 +71,20 @@ diff <(cd "$work/root" && find . -type f | sort) - <<'EOF' || fail "cmake --inst
 ./opt/k/share/man/man1/kelvarin.1
 EOF
 
-# The playbook on this machine, over a table at the sysfs paths: one host
-# reports, one fails with exit code 1, one cannot be reached.
+# The playbook on this machine, over firmware facts at the sysfs paths: one
+# host reports, one fails with exit code 1, one cannot be reached.
 tar -xzf "$work/a"/kelvarin-*-linux-*.tar.gz -C "$work"
-mkdir -p "$work/sys/firmware/dmi/tables"
-cp "$top/../shared/smbios/Dell-PowerEdge-R630-Dual-Xeon/"{DMI,smbios_entry_point} "$work/sys/firmware/dmi/tables/"
+mkdir -p "$work/sys/firmware" "$work/sys/class/dmi/id"
+printf 'Dell Inc.\n' >"$work/sys/class/dmi/id/sys_vendor"
+printf 'PowerEdge R630\n' >"$work/sys/class/dmi/id/product_name"
+printf '790H8D2\n' >"$work/sys/class/dmi/id/product_serial"
+printf '2.3.4\n' >"$work/sys/class/dmi/id/bios_version"
 cat >"$work/hosts" <<'EOF'
 here ansible_connection=local ansible_python_interpreter=/usr/bin/python3
 bad ansible_connection=local ansible_python_interpreter=/usr/bin/python3 kelvarin_switches="/C /A /U someone"
 gone ansible_host=192.0.2.1 ansible_ssh_common_args="-o ConnectTimeout=2"
 EOF
-unshare -m sh -c 'mount --bind "$1/sys/firmware" /sys/firmware && mount -t tmpfs none /sys/class && shift && exec "$@"' \
+unshare -m sh -c 'mount --bind "$1/sys/firmware" /sys/firmware && mount --bind "$1/sys/class" /sys/class && shift && exec "$@"' \
   sh "$work" ansible-playbook -i "$work/hosts" contrib/ansible/inventory.yml -e "kelvarin_path=$work/run" \
   -e "kelvarin_binary=$(echo "$work"/kelvarin-*-linux-*/bin/kelvarin)" -e "inventory_csv=$work/fleet.csv" >/dev/null
 diff "$work/fleet.csv" - <<'EOF' || fail "the playbook gathered another CSV"
