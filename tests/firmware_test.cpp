@@ -62,6 +62,8 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", With(Smbios(machine), {{kEntryPoint, EntryPoint3(0x21)}}), Csv("M", "P", n)},
       {"/C", With(Smbios(machine), {{kEntryPoint, EntryPoint2(0x21)}}), Csv("M", "P", n)},
       {"/C", With(Smbios(machine), {{kEntryPoint, EntryPoint2(0x21, 0x1E)}}), Csv("M", "P", n)},
+      {"/C", With(Smbios(machine), {{kEntryPoint, EntryPoint2(0x21) + "\x05"}}), Csv("M", "P", n)},
+      {"/C", With(Smbios(machine), {{kEntryPoint, EntryPoint2(0x21, 0x1D)}}), Csv("M", "P", "B")},
       {"/C", With(Smbios(machine), {{kEntryPoint, Summed(EntryPoint3(0x21).replace(6, 1, "\x17"), 0, 0x17, 5)}}), Csv("M", "P", "B")},
       {"/C", With(Smbios(machine), {{kEntryPoint, EntryPoint2(0x21).replace(0x16, 1, "\x20")}}), Csv("M", "P", "B")},
       {"/C", With(Smbios(machine), {{kEntryPoint, Summed(EntryPoint2(0x21).replace(0x12, 1, "X"), 0x10, 0x0F, 0x15)}}), Csv("M", "P", "B")},

@@ -147,10 +147,10 @@ Catalog OneInstanceEach(std::string_view Source::*name, Read read) {
 Catalog CatalogFromStructures(const std::vector<smbios::Structure>& structures) {
   Catalog catalog = EmptyCatalog();
   if (structures.empty()) return catalog;
-  // The first structure of each type a property is read from.
-  std::array<const smbios::Structure*, kChassis + 1> first{};
+  // The first structure of each type, for the properties read from one.
+  std::array<const smbios::Structure*, 256> first{};
   for (const auto& s : structures) {
-    if (s.type < first.size() && first[s.type] == nullptr) first[s.type] = &s;
+    if (first[s.type] == nullptr) first[s.type] = &s;
   }
   for (std::size_t i = 0; i < catalog.size(); ++i) {
     const ClassDef& def = kClasses[i];
