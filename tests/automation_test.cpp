@@ -77,7 +77,8 @@ TEST(Conversion, CodePageIsUtf8WithReplacements) {
       {"\xE4\x41", u"\uFFFDA"}, {"\xEE\x80\x80\xE1\x88\xB4\xE0\xA0\x80", u"\uE000\u1234\u0800"}};
   const std::pair<std::u16string, std::string> narrowed[] = {
       {u"\U00010000\u00E9\u4E2D", "\xF0\x90\x80\x80\xC3\xA9\xE4\xB8\xAD"},
-      {u"a\xD800" u"b\xDC00\xDBFF\xDFFF", "a?b?\xF4\x8F\xBF\xBF"}, {u"\xDBFF\xD800", "??"}, {u"\xD800\xE000", "?\xEE\x80\x80"}};
+      {u"a\xD800" u"b\xDC00\xDBFF\xDFFF", "a?b?\xF4\x8F\xBF\xBF"}, {u"\xDBFF\xD800", "??"},
+      {u"\xD800\xE000", "?\xEE\x80\x80"}, {u"\u07FF\u0800", "\xDF\xBF\xE0\xA0\x80"}};
   // clang-format on
   for (const auto& [bytes, chars] : widened) {
     std::u16string out(8, u'\0');
@@ -141,7 +142,9 @@ TEST(ComLayer, StringsCopiesAndTheRegistry) {
   void* object = nullptr;
   InstallFakeWmi({});
   ASSERT_EQ(CLSIDFromProgID(u"WbemScripting.SWbemLocator", &clsid), S_OK);
+  object = &clsid;
   EXPECT_EQ(CoCreateInstance(clsid, nullptr, 5, IID_IDispatch, &object), CO_E_NOTINITIALIZED);
+  EXPECT_EQ(object, nullptr) << "a failed creation leaves no pointer behind";
   EXPECT_EQ(CoInitialize(nullptr), S_OK);
   EXPECT_EQ(CoInitialize(nullptr), S_FALSE) << "the second only counts";
   EXPECT_EQ(CoCreateInstance(clsid, nullptr, 4, IID_IDispatch, &object), REGDB_E_CLASSNOTREG);

@@ -54,6 +54,7 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", Smbios(System("M", "", "") + "\2\5\0\0\1x"s), Csv("M", n, n)},
       {"/C", Smbios(System("M", "", "") + "\2"s), Csv("M", n, n)},
       {"/C", Smbios(Structure(126, 4, {}) + System("M", "P\x80", "")), Csv("M", "P\xC2\x80", n)},
+      {"/C", Smbios(Structure(1, 7, {{4, "\1M"}})), Csv("\1M", n, n)},  // the serial's offset is past the area
       // String number 0, past the strings, an offset past the formatted area;
       // an empty string ends the set.
       {"/C", Smbios(Structure(1, 6, {{4, "M"}}) + Structure(2, 8, {{7, "x"}}).replace(7, 1, "\2") +
