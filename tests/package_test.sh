@@ -76,7 +76,8 @@ EOF
 tar -xzf "$work/a"/kelvarin-*-linux-*.tar.gz -C "$work"
 mkdir -p "$work/sys/firmware" "$work/sys/class/dmi/id"
 printf 'Dell Inc.\n' >"$work/sys/class/dmi/id/sys_vendor"
-printf 'PowerEdge R630\n' >"$work/sys/class/dmi/id/product_name"
+# A lone quote and "&" in a fact: text for a CSV file, not commands for cmd.
+printf 'PowerEdge R630 19" & <1U>\n' >"$work/sys/class/dmi/id/product_name"
 printf '790H8D2\n' >"$work/sys/class/dmi/id/product_serial"
 printf '2.3.4\n' >"$work/sys/class/dmi/id/bios_version"
 cat >"$work/hosts" <<'EOF'
@@ -91,7 +92,7 @@ diff "$work/fleet.csv" - <<'EOF' || fail "the playbook gathered another CSV"
 "host","exit_code","manufacturer","model","serial_number","bios_version"
 "bad",1,"#WMIERROR#","#WMIERROR#","#WMIERROR#","#WMIERROR#"
 "gone",unreachable,,,,
-"here",0,"Dell Inc.","PowerEdge R630","790H8D2","2.3.4"
+"here",0,"Dell Inc.","PowerEdge R630 19" & <1U>","790H8D2","2.3.4"
 EOF
 
 # The Windows script under Wine's cmd, over the stand-in registered in the
@@ -108,7 +109,7 @@ code=0
 [ "$code" = 1 ] || fail "inventory.cmd exits with $code"
 diff <(tr -d '\r' <"$folder/fleet.csv") - <<'EOF' || fail "inventory.cmd wrote another CSV"
 "host","exit_code","manufacturer","model","serial_number","bios_version"
-".",0,"Dell Inc.","PowerEdge R630","790H8D2","2.3.4"
+".",0,"Dell Inc.","PowerEdge R630 19" & <1U>","790H8D2","2.3.4"
 "no-such-host.invalid",1,"#WMIERROR#","#WMIERROR#","#WMIERROR#","#WMIERROR#"
 EOF
 echo "package test: archives reproducible, linters clean, package and install layout right, fleet recipes gather their CSV"

@@ -34,6 +34,10 @@ set "line="
 rem Only a CSV line (exit code 0 or 1) is taken; the usage screen is not.
 if %code% LEQ 1 for /f "usebackq delims=" %%l in ("%line_file%") do if not defined line set "line=%%l"
 if not defined line set "line=,,,"
->> "%~2" echo "%host%",%code%,%line%
+rem Firmware text may hold quotes, "&" or ">": it is expanded only after cmd
+rem has parsed the line, so it is written and never run.
+setlocal EnableDelayedExpansion
+>> "%~2" echo "!host!",!code!,!line!
+endlocal
 if not "%code%"=="0" set "worst=1"
 exit /b 0
