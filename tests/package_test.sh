@@ -74,7 +74,7 @@ EOF
 # The playbook on this machine, over firmware facts at the sysfs paths: one
 # host reports, one fails with exit code 1, one cannot be reached.
 tar -xzf "$work/a"/kelvarin-*-linux-*.tar.gz -C "$work"
-mkdir -p "$work/sys/firmware" "$work/sys/class/dmi/id"
+mkdir -p "$work/sys/firmware" "$work/sys/class/dmi/id" "$work/hosttmp"
 printf 'Dell Inc.\n' >"$work/sys/class/dmi/id/sys_vendor"
 # A lone quote and "&" in a fact: text for a CSV file, not commands for cmd.
 printf 'PowerEdge R630 19" & <1U>\n' >"$work/sys/class/dmi/id/product_name"
@@ -86,8 +86,10 @@ bad ansible_connection=local ansible_python_interpreter=/usr/bin/python3 kelvari
 gone ansible_host=192.0.2.1 ansible_ssh_common_args="-o ConnectTimeout=2"
 EOF
 unshare -m sh -c 'mount --bind "$1/sys/firmware" /sys/firmware && mount --bind "$1/sys/class" /sys/class && shift && exec "$@"' \
-  sh "$work" ansible-playbook -i "$work/hosts" contrib/ansible/inventory.yml -e "kelvarin_path=$work/run" \
-  -e "kelvarin_binary=$(echo "$work"/kelvarin-*-linux-*/bin/kelvarin)" -e "inventory_csv=$work/fleet.csv" >/dev/null
+  sh "$work" ansible-playbook -i "$work/hosts" contrib/ansible/inventory.yml \
+  -e "kelvarin_binary=$(echo "$work"/kelvarin-*-linux-*/bin/kelvarin)" -e "inventory_csv=$work/fleet.csv" \
+  -e "kelvarin_tmp=$work/hosttmp" >/dev/null
+[ -z "$(ls -A "$work/hosttmp")" ] || fail "the playbook left files on a host"
 diff "$work/fleet.csv" - <<'EOF' || fail "the playbook gathered another CSV"
 "host","exit_code","manufacturer","model","serial_number","bios_version"
 "bad",1,"#WMIERROR#","#WMIERROR#","#WMIERROR#","#WMIERROR#"
