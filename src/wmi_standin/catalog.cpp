@@ -131,14 +131,19 @@ Instance MakeInstance(const ClassDef& def, Value value) {
   return instance;
 }
 
-// One instance of each class, its values read from files named by `name`.
+// One instance of each class, its values read from files named by `name`;
+// a file that serves several properties is read once.
 template <class Read>
 Catalog OneInstanceEach(std::string_view Source::*name, Read read) {
   Catalog catalog = EmptyCatalog();
+  std::vector<std::pair<std::string_view, std::optional<std::string>>> seen;
   for (std::size_t i = 0; i < catalog.size(); ++i) {
     catalog[i].instances.push_back(
         MakeInstance(kClasses[i], [&](const Source& source) -> std::optional<std::string> {
-          return (source.*name).empty() ? std::nullopt : read(source.*name);
+          const std::string_view file = source.*name;
+          if (file.empty()) return std::nullopt;
+          const auto known = std::ranges::find(seen, file, &decltype(seen)::value_type::first);
+          return known != seen.end() ? known->second : seen.emplace_back(file, read(file)).second;
         }));
   }
   return catalog;
@@ -196,6 +201,7 @@ Catalog CatalogFromDeviceTree(const NativePath& dir) {
   const auto compatible = read("compatible");
   if (!model && !compatible) return EmptyCatalog();
   return OneInstanceEach(&Source::node, [&](std::string_view node) -> std::optional<std::string> {
+    if (node == "model") return std::optional<std::string>(model);  // already read
     if (node != "compatible") return read(node);
     const auto comma = compatible ? compatible->find(',') : std::string::npos;
     if (comma == std::string::npos) return std::nullopt;
