@@ -1,7 +1,6 @@
 #include "app/driver.h"
 
 #include <algorithm>
-#include <string>
 
 #include "app/command_line.h"
 #include "app/usage.h"

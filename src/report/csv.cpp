@@ -5,6 +5,8 @@
 #include <string_view>
 #include <utility>
 
+#include "core/text.h"
+
 namespace kelvarin {
 namespace {
 

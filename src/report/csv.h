@@ -4,7 +4,6 @@
 #include <string>
 
 #include "core/run_types.h"
-#include "core/text.h"
 
 namespace kelvarin {
 
