@@ -37,8 +37,10 @@ void OccupyClosedStandardDescriptors() {
 
 int main(int argc, char** argv) {
   OccupyClosedStandardDescriptors();
+  // A caller may start a program with no argv[0] at all: then there are no
+  // arguments either, rather than whatever lies behind the array.
   const auto arguments =
-      std::span<const char* const>(argv, static_cast<std::size_t>(argc)).subspan(1);
+      std::span<const char* const>(argv, static_cast<std::size_t>(argc)).subspan(argc > 0 ? 1 : 0);
   // On this platform WMI is the stand-in that serves the machine's firmware data.
   kelvarin::wmi_standin::RegisterLocator("/sys");
   auto console = kelvarin::MakeStandardConsole();
