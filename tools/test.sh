@@ -65,7 +65,7 @@ done
 
 step "Packages, manual page and fleet recipes"
 if [ "$(id -u)" = 0 ]; then
-  tests/package_test.sh "$prefix" "$standin_prefix" "$verinfo"
+  tools/check-release.sh "$prefix" "$standin_prefix" "$verinfo"
 else
   echo "skipped: needs root (dpkg, a private mount namespace)"
 fi

@@ -4,14 +4,14 @@
 # package installs, runs and leaves; `cmake --install` lays out what it should;
 # the fleet recipes gather their CSV. Needs root (dpkg, a private mount
 # namespace) and what tools/install-deps.sh --tests installs.
-#   tests/package_test.sh WINE_PREFIX STANDIN_WINE_PREFIX VERINFO_EXE
+#   tools/check-release.sh WINE_PREFIX STANDIN_WINE_PREFIX VERINFO_EXE
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 wine_prefix=$1 prefix=$2 verinfo=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-fail() { echo "package test: $*" >&2; exit 1; }
+fail() { echo "release check: $*" >&2; exit 1; }
 
 tools/release.sh "$work/a" >/dev/null
 tools/release.sh "$work/b" >/dev/null
@@ -114,4 +114,4 @@ diff <(tr -d '\r' <"$folder/fleet.csv") - <<'EOF' || fail "inventory.cmd wrote a
 ".",0,"Dell Inc.","PowerEdge R630 19" & <1U>","790H8D2","2.3.4"
 "no-such-host.invalid",1,"#WMIERROR#","#WMIERROR#","#WMIERROR#","#WMIERROR#"
 EOF
-echo "package test: archives reproducible, linters clean, package and install layout right, fleet recipes gather their CSV"
+echo "release check: archives reproducible, linters clean, package and install layout right, fleet recipes gather their CSV"
