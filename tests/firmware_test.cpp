@@ -37,6 +37,9 @@ TEST(Firmware, ReportsWhatItHolds) {
   const Files pi = {{kTree + "compatible", "raspberrypi,4-model-b\0brcm,bcm2711\0"s},
                     {kTree + "model", "Raspberry Pi 4 Model B Rev 1.4\0"s},
                     {kTree + "serial-number", "10000000a1b2c3d4\0"s}};
+  // Past the 4 KiB cap a value is cut before the character that straddles it.
+  std::string emoji = "a";
+  while (emoji.size() < 4400) emoji += "\xF0\x9F\x98\x80";
   // clang-format off
   const std::tuple<std::string, Files, std::string> cases[] = {
       {"/V", Smbios(Bios("AMI", "  2.17  ") + System("Caf\xE9", "Model \xC3\xB8", "") + Board("B-1") + Board("   ") + Enclosure("CH-9") + kEnd),
@@ -53,8 +56,8 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", Smbios(System("M", "", "") + "\2\x0F\0\0"s), Csv("M", n, n)},
       {"/C", Smbios(System("M", "", "") + "\2\5\0\0\1x"s), Csv("M", n, n)},
       {"/C", Smbios(System("M", "", "") + "\2"s), Csv("M", n, n)},
-      {"/C", Smbios(Structure(126, 4, {}) + System("M", "P\x80", "")), Csv("M", "P\xC2\x80", n)},
-      {"/C", Smbios(Structure(1, 7, {{4, "\1M"}})), Csv("\1M", n, n)},  // the serial's offset is past the area
+      {"/C", Smbios(Structure(126, 4, {}) + System("M", "P\x80", "")), Csv("M", "P", n)},
+      {"/C", Smbios(Structure(1, 7, {{4, "\1M"}})), Csv("M", n, n)},  // the serial's offset is past the area
       // String number 0, past the strings, an offset past the formatted area;
       // an empty string ends the set.
       {"/C", Smbios(Structure(1, 6, {{4, "M"}}) + Structure(2, 8, {{7, "x"}}).replace(7, 1, "\2") +
@@ -81,7 +84,7 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", With(pi, Smbios(machine)), Csv("M", "P", "B")},
       {"/C", {{kTree + "compatible", "acme-boards,x1\0"s}, {kTree + "model", "X\xE9" "1"}, {kTree + "serial-number", ""}},
        Csv("acme-boards", "X\xC3\xA9" "1", n)},
-      {"/C", {{kTree + "compatible", "generic\0acme,x\0"s}}, Csv(n, n, n)},
+      {"/C", {{kTree + "compatible", "generic\0acme,x\0"s}, {kTree + "model", emoji}}, Csv(n, emoji.substr(0, 4093), n)},
       {"/C", {{kTree + "name", "soc"}, {kTree + "serial-number", "S"}}, Csv(n, n, n)},
       // A FIFO counts as absent, and the next source serves.
       {"/C", With(Smbios(machine), {{kDmi, kFifo}, {kDmiId + "sys_vendor", "D"}}), Csv("D", n, n)},
@@ -192,7 +195,7 @@ TEST(Firmware, LocalHostIsFixedNamesOrThisMachinesNameFullOrShort) {
       {"", "", true}, {".", "", true}, {"localhost", "", true}, {"127.0.0.1", "", true}, {"::1", "", true},
       {"VM", "", false}, {"vm", "vm", true}, {"vm.other.example", "vm", false}, {"VM", "vm.example.org", true},
       {"vm.Example.org", "vm.example.org", true}, {"vm.example", "vm.example.org", false},
-      {"example.org", "vm.example.org", false}};
+      {"example.org", "vm.example.org", false}, {"B\xC3\xA5R", "b\xC3\xA4r.lan", true}};
   // clang-format on
   for (const auto& [server, own, local] : cases) {
     EXPECT_EQ(wmi_standin::IsLocalHost(server, own), local) << server << " on " << own;

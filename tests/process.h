@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,8 +20,8 @@
 namespace kelvarin::testing {
 
 // BrokenPipe: nobody reads it. NearlyFull: a non-blocking pipe with 8 bytes
-// free, read only after a while.
-enum class Output { Captured, Closed, BrokenPipe, DevFull, NearlyFull };
+// free, read only after a while. SizeLimited: a file, under a file-size limit of 0.
+enum class Output { Captured, Closed, BrokenPipe, DevFull, NearlyFull, SizeLimited };
 constexpr std::size_t kNearlyFull = 65536 - 8;
 
 struct Outcome {
@@ -52,7 +53,12 @@ inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output:
     ::signal(SIGPIPE, SIG_DFL);
     ::dup2(::open("/dev/null", O_RDWR | O_CLOEXEC), 0);
     ::dup2(0, 2);
-    ::dup2(output == Output::DevFull ? ::open("/dev/full", O_WRONLY | O_CLOEXEC) : out[1], 1);
+    const rlimit none{};
+    if (output == Output::SizeLimited) ::setrlimit(RLIMIT_FSIZE, &none);
+    ::dup2(output == Output::DevFull       ? ::open("/dev/full", O_WRONLY | O_CLOEXEC)
+           : output == Output::SizeLimited ? ::open("/tmp", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
+                                           : out[1],
+           1);
     if (output == Output::Closed) ::close(1);
     ::execvp(args[0], args.data());
     ::_exit(127);

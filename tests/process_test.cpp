@@ -27,6 +27,8 @@ TEST(Process, ExitCodesAndBytesAsAScriptSeesThem) {
       {"/X", Output::Captured, 9, "\r\n\a/X was unexpected.\r\n" + Usage()},
       {"/P x", Output::Captured, 9, noUser},
       {"/C", Output::DevFull, 1, ""},
+      {"/C", Output::SizeLimited, 1, ""},
+      {"/?", Output::SizeLimited, 9, ""},
       {"/C", Output::Closed, 1, ""},
       {"/V", Output::BrokenPipe, 1, ""},
       {"/C", Output::NearlyFull, 0, "*"}};
@@ -136,10 +138,10 @@ TEST_F(Differential, BothBuildsWriteTheSameBytes) {
       {Bios("Vendor", "1.0") + System("Blade Maker", "Blade, 8 slots", "") + Board("FIRST") +
            Board("") + Board("THIRD") + Enclosure("ENC-A") + kEnd,
        "THIRD"},
-      {Bios("  Padded  ", "   ") + System("\tTabbed\t", "  Model  X  ", "   ") + Enclosure(" ") +
-           kEnd,
-       "Model  X"},
-      {Bios("", "V0") + Structure(2, 0x0F, {{7, "x"}}).replace(7, 1, "\3") + kEnd, "V0"},
+      // Controls, separators and bidirectional formatting in every fact.
+      {Bios("\x1B[2J\tAMI\x7F", "1\xC2\x85" "2\xE2\x80\xAE") +
+           System("Dell\v\b", "R630\xE2\x80\xA8Serial Number:  X", "\xD8\x9C" "S1\xE2\x81\xA6") + kEnd,
+       "R630 Serial Number:  X"},
       {kEnd, "#NOTFOUND#"},
       {Bios("Société Générale", "Ä1.0") + System("Straße & Co", "Mod\xE8le", "SN-€-1") +
            Board("Gr\xFCn") + kEnd,

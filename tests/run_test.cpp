@@ -74,8 +74,12 @@ TEST_F(Run, PrintsExactlyAndEndsWithItsCode) {
       {"/C", Machine("Acme, Inc.", "R\"9", "x", "", "2.1"), "\"Acme, Inc.\",R\"9,#NOTFOUND#,2.1\r\n", 0},
       {"/C /D ; /R _ /T - /A", Machine("Acme; (Inc)", "O'Neil", "x", "SN", {}),
        "\"Acme_ -Inc-\";\"O-Neil\";\"SN\";\"#NOTFOUND#\"\r\n", 0},
-      // Line breaks and NULs become blanks; only blanks are trimmed.
-      {"/C", Machine("Acme\r\nModel: FAKE", "R\0\n9"s, "x", " S\r", "\tv 1 "), "Acme  Model: FAKE,R  9,S,\tv 1\r\n", 0},
+      // Controls, separators and bidirectional formatting become blanks, at
+      // the edges of each range; then blanks are trimmed.
+      {"/C", Machine("Acme\r\nModel: FAKE", "R\0\x1F~\x7F\xC2\x9F\xC2\xA0" "9"s, "x", "\t S\x1B[1A\v",
+                     "\xD8\x9C\xE2\x80\x8Dv\xE2\x80\x8E\xE2\x80\x8F\xE2\x80\x90\xE2\x80\xA7\xE2\x80\xA8\xE2\x80\xA9"
+                     "\xE2\x80\xAA\xE2\x80\xAE\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xA6\xE2\x81\xA9\xE2\x81\xAA" "1\xC2\x85"),
+       "Acme  Model: FAKE,R  ~  \xC2\xA0" "9,S [1A,\xE2\x80\x8Dv  \xE2\x80\x90\xE2\x80\xA7    \xE2\x80\xAF\xE2\x81\xA5  \xE2\x81\xAA" "1\r\n", 0},
       {"/N", Machine({}, {}, {}, {}, {}), "", 0},
       {"/N /C /D ;", Machine({}, {}, {}, {}, "2.1"), "#NOTFOUND#;#NOTFOUND#;#NOTFOUND#;2.1\r\n", 0},
       {"/?", Full(), Usage(), 9}, {"/X /P x", Full(), "\r\n\a/X was unexpected.\r\n" + Usage(), 9},

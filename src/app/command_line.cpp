@@ -34,34 +34,6 @@ std::string_view Strip(std::string_view text, std::string_view unwanted) {
   return text.substr(first, last - first + 1);
 }
 
-char UpperCaseByte(char c) {
-  switch (static_cast<unsigned char>(c)) {
-    case 0x81:
-      return static_cast<char>(0x9A);
-    case 0x82:
-      return static_cast<char>(0x90);
-    case 0x84:
-      return static_cast<char>(0x8E);
-    case 0x86:
-      return static_cast<char>(0x8F);
-    case 0x87:
-      return static_cast<char>(0x80);
-    case 0x94:
-      return static_cast<char>(0x99);
-    case 0xA4:
-      return static_cast<char>(0xA5);
-    default:
-      break;
-  }
-  return AsciiUpper(c);
-}
-
-std::string UpperCase(std::string_view text) {
-  std::string upper(text);
-  std::transform(upper.begin(), upper.end(), upper.begin(), UpperCaseByte);
-  return upper;
-}
-
 bool ContainsTaboo(std::string_view text) { return std::any_of(text.begin(), text.end(), IsTaboo); }
 
 // The switches that take one character: where the value goes and what a

@@ -13,8 +13,10 @@ namespace {
 class StandardConsole final : public Console {
  public:
   StandardConsole() {
-    // A closed pipe must not end the run: the write fails and the run says so.
+    // A closed pipe or a file-size limit must not end the run: the write
+    // fails, as on a full disk, and the run says so.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
   }
 
   bool Write(std::string_view bytes) override {

@@ -1,6 +1,9 @@
 #include "automation/variant_text.h"
 
 #include <cstring>
+#include <string>
+
+#include "core/text.h"
 
 namespace kelvarin {
 namespace {
@@ -28,13 +31,23 @@ const void* ValueOf(const VARIANT& value, VARTYPE& tag) noexcept {
   return (v->vt & VT_BYREF) != 0 ? v->byref : static_cast<const void*>(&v->llVal);
 }
 
-std::string VariantToText(const VARIANT& value) {
+std::string VariantToText(const VARIANT& value, TextUse use) {
   VARTYPE tag = VT_EMPTY;
   const void* at = ValueOf(value, tag);
   if (at == nullptr || tag != VT_BSTR) return {};
-  const BSTR text = Read<BSTR>(at);
-  const auto wide = static_cast<int>(SysStringByteLen(text) / 2);
+  const OLECHAR* text = Read<BSTR>(at);
+  const auto wide = static_cast<int>(SysStringByteLen(Read<BSTR>(at)) / 2);
   if (wide == 0) return {};
+  // Blanked in UTF-16, before the code page maps a character to '?' or to
+  // bytes that no longer show what it was. A surrogate is never blanked.
+  std::basic_string<OLECHAR> blanked;
+  if (use == TextUse::Fact) {
+    blanked.assign(text, static_cast<std::size_t>(wide));
+    for (OLECHAR& c : blanked) {
+      if (IsBlankedInFact(static_cast<char32_t>(c))) c = OLECHAR{' '};
+    }
+    text = blanked.c_str();
+  }
   const int length = WideCharToMultiByte(CP_ACP, 0, text, wide, nullptr, 0, nullptr, nullptr);
   if (length <= 0) return {};
   std::string out(static_cast<std::size_t>(length), '\0');

@@ -21,7 +21,10 @@ const VARIANT* EndOfReferences(const VARIANT* value) noexcept;
 const void* ValueOf(const VARIANT& value, VARTYPE& tag) noexcept;
 
 // Only a string (also by reference) gives text; every other value gives "".
-std::string VariantToText(const VARIANT& value);
+// As a fact, each character IsBlankedInFact names becomes a blank first,
+// whatever the code page can or cannot write of it.
+enum class TextUse { AsIs, Fact };
+std::string VariantToText(const VARIANT& value, TextUse use = TextUse::AsIs);
 
 // Clears the target, then stores VT_BSTR; empty text travels as a null BSTR.
 // The bytes are in the ANSI code page, as all of the program's text is, or in

@@ -16,6 +16,34 @@ bool IsTaboo(char c) noexcept {
   }
 }
 
+char UpperCaseByte(char c) noexcept {
+  switch (static_cast<unsigned char>(c)) {
+    case 0x81:
+      return static_cast<char>(0x9A);
+    case 0x82:
+      return static_cast<char>(0x90);
+    case 0x84:
+      return static_cast<char>(0x8E);
+    case 0x86:
+      return static_cast<char>(0x8F);
+    case 0x87:
+      return static_cast<char>(0x80);
+    case 0x94:
+      return static_cast<char>(0x99);
+    case 0xA4:
+      return static_cast<char>(0xA5);
+    default:
+      break;
+  }
+  return AsciiUpper(c);
+}
+
+std::string UpperCase(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = UpperCaseByte(c);
+  return upper;
+}
+
 std::optional<char32_t> NextUtf8(std::string_view text, std::size_t& at) noexcept {
   const auto lead = static_cast<unsigned char>(text[at++]);
   if (lead < 0x80) return lead;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace kelvarin {
@@ -31,6 +32,21 @@ bool EqualsIgnoringAsciiCase(std::basic_string_view<Char> a, std::string_view b)
 }
 inline bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) noexcept {
   return EqualsIgnoringAsciiCase<char>(a, b);
+}
+
+// What the command line makes of a host name: a-z as A-Z, and the accented
+// lower-case letters of the OEM code page as their capitals. Anything that
+// compares with such a name must upper-case its side the same way.
+char UpperCaseByte(char c) noexcept;
+std::string UpperCase(std::string_view text);
+
+// Characters that must not reach a report as themselves: controls (C0, DEL,
+// C1), the line and paragraph separators and the bidirectional formatting
+// characters can end a line, move the cursor or reorder what a terminal
+// shows, so a firmware string could forge report lines.
+constexpr bool IsBlankedInFact(char32_t c) noexcept {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+         c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
 // The character that starts at `at` in UTF-8 text, moving `at` past it.

@@ -11,15 +11,13 @@
 namespace kelvarin {
 namespace {
 
-// Line breaks and NULs become blanks, so that a value cannot end its line
-// in the report or split the CSV record; then only the blank is trimmed:
-// tabs and other control characters stay.
+// Controls, separators and bidirectional formatting become blanks, so that a
+// value can neither end its line, move the cursor nor split a CSV record;
+// then the blanks at either end are trimmed.
 std::string ReadPropertyText(const ObjectRef& item, std::string_view member) {
   UniqueVariant value;
   AutoInvoke(item, member, InvokeKind::PropertyGet, {}, value.get());
-  std::string text = VariantToText(*value);
-  std::ranges::replace_if(
-      text, [](char c) { return c == '\r' || c == '\n' || c == '\0'; }, ' ');
+  std::string text = VariantToText(*value, TextUse::Fact);
   const auto first = text.find_first_not_of(' ');
   if (first == std::string::npos) return {};
   text.erase(text.find_last_not_of(' ') + 1);

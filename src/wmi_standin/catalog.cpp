@@ -182,12 +182,23 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-// A file's text, as `trim` leaves it.
+// A file's text up to the cap, as `trim` leaves it. A longer file is cut
+// before the character that straddles the cap, so that UTF-8 stays UTF-8.
 template <class Trim>
 std::optional<std::string> ReadText(const NativePath& path, Trim trim) {
-  const auto bytes = ReadFirmwareFile(path, kMaxAttributeBytes);
+  const auto bytes = ReadFirmwareFile(path, kMaxAttributeBytes + 1);
   if (!bytes) return std::nullopt;
-  return std::string(trim(bytes->Text()));
+  std::string_view text = bytes->Text();
+  if (text.size() > kMaxAttributeBytes) {
+    std::size_t end = kMaxAttributeBytes;
+    // Back over at most three continuation bytes to the character's lead.
+    for (int k = 0; k < 3 && end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0U) == 0x80U;
+         ++k) {
+      --end;
+    }
+    text = text.substr(0, end);
+  }
+  return std::string(trim(text));
 }
 
 // A device-tree property is bytes up to a NUL; "compatible" is a list of

@@ -241,7 +241,10 @@ class Locator final : public DispatchBase<> {
 }  // namespace
 
 bool IsLocalHost(std::string_view server, std::string_view ownName) {
-  const auto is = [&](std::string_view name) { return EqualsIgnoringAsciiCase(server, name); };
+  // Upper-cased as the command line upper-cases a host, which changes bytes
+  // inside UTF-8 characters: this machine's name must change the same way.
+  const std::string upper = UpperCase(server);
+  const auto is = [&](std::string_view name) { return upper == UpperCase(name); };
   if (server.empty() || is(".") || is("LOCALHOST") || is("127.0.0.1") || is("::1")) return true;
   // This machine's name, full or up to its first dot; never the other way
   // round, or "vm.other.example" would be this machine on a host named "vm".
