@@ -16,13 +16,15 @@
 namespace kelvarin::testing {
 namespace {
 
-VARIANT Tagged(VARTYPE vt, LONGLONG payload = 0) {
+// The payload's bytes at the start of the union, as the member of its type holds them.
+template <typename T = int>
+VARIANT Tagged(VARTYPE vt, T payload = {}) {
   VARIANT v{};
   v.vt = vt;
-  v.llVal = payload;
+  std::memcpy(&v.llVal, &payload, sizeof payload);
   return v;
 }
-VARIANT Pointing(VARTYPE vt, const void* to) { return Tagged(vt, reinterpret_cast<LONGLONG>(to)); }
+VARIANT Pointing(VARTYPE vt, const void* to) { return Tagged(vt, to); }
 
 TEST(Conversion, OnlyStringsGiveTextAndNumbersAreReadAtTheirWidth) {
   UniqueVariant text;
@@ -32,13 +34,7 @@ TEST(Conversion, OnlyStringsGiveTextAndNumbersAreReadAtTheirWidth) {
   const double dbl = 2.5;
   // clang-format off
   const std::tuple<VARIANT, std::string, double> cases[] = {
-      {Tagged(0), "", 0}, {Tagged(1), "", 0}, {Tagged(2, 0xFFFE), "", -2}, {Tagged(3, -7), "", -7},
-      {Tagged(4, 0x40200000), "", 2.5}, {Tagged(5, 0x4060000000000000), "", 128},
-      {Tagged(6, 25), "", 0.0025}, {Tagged(7, 0x4060000000000000), "", 128},
-      {Tagged(10, 0x80004005), "", -2147467259.0}, {Tagged(11, 0xFFFF), "", -1},
-      {Tagged(16, 0x80), "", -128}, {Tagged(17, 0x80), "", 128}, {Tagged(18, 0xFFFF), "", 65535},
-      {Tagged(19, 0xFFFFFFFF), "", 4294967295.0}, {Tagged(20, -3), "", -3}, {Tagged(21, 3), "", 3},
-      {Tagged(25, 0x80000000), "", -2147483648.0}, {Tagged(22, 7), "", 0}, {Tagged(8), "", 0},
+      {Tagged(0), "", 0}, {Tagged(3, -7), "", -7}, {Tagged(8), "", 0},
       {*text, "Lenovo \xC3\xA9", 0}, {Pointing(0x4008, &raw), "Lenovo \xC3\xA9", 0},
       {Pointing(0x400C, &middle), "Lenovo \xC3\xA9", 0}, {Pointing(0x4005, &dbl), "", 2.5},
       {Pointing(0x400C, nullptr), "", 0}, {Pointing(0x4008, nullptr), "", 0},
@@ -96,129 +92,44 @@ TEST(Conversion, CodePageIsUtf8WithReplacements) {
     EXPECT_EQ(out.substr(0, static_cast<std::size_t>(n)), bytes);
     EXPECT_EQ(usedDefault, bytes.find('?') != std::string::npos);
   }
-  char out[4];
-  char16_t wide[2];
-  // A counted buffer that ends in a high surrogate: the unit behind is not read.
-  EXPECT_EQ(WideCharToMultiByte(0, 0, u"x\xD800\xDC00", 2, out, 4, nullptr, nullptr), 2);
-  EXPECT_EQ(std::string(out, 2), "x?");
-  EXPECT_EQ(WideCharToMultiByte(0, 0, u"\u00E9", 1, out, 1, nullptr, nullptr), 0);  // too small
-  EXPECT_EQ(WideCharToMultiByte(0, 0, u"ab", -1, nullptr, 0, nullptr, nullptr), 3);
-  EXPECT_EQ(MultiByteToWideChar(0, 1, "abc", 3, wide, 2), 0);
-  EXPECT_EQ(MultiByteToWideChar(0, 1, "ab", -1, nullptr, 0), 3);
 }
 
 TEST(Conversion, GuidsInAnyWriting) {
   // clang-format off
   const std::pair<const char*, const IID*> cases[] = {
       {"{00020404-0000-0000-c000-000000000046}", &IID_IEnumVARIANT},
-      {"{0002040400000000C000000000000046}", &IID_IEnumVARIANT},
       {"x{-0002 0400-0000 0000-C000 0000 0000 0046 -}", &IID_IDispatch},
-      {"{00000000-0000-0000-C000-000000000046}", &IID_IUnknown},
-      {"{76a6415f-cb41-11d1-8b02-00600806d9b6}", &IID_ISWbemObjectSet},
-      {"{00000000-0000-0000-0000-000000000000}", &IID_NULL},
-      {"{00020404000000000c000000000000046}", nullptr}, {"00020404-0000-0000-c000-000000000046", nullptr},
-      {"{00020404-0000-0000-g000-000000000046}", nullptr}, {"{00020404-0000-0000-c000-000000000046 ", nullptr},
-      {"{00020404-0000-0000-c000-00000000046", nullptr}, {"{0002}", nullptr}};
+      {"{00020404-0000-0000-g000-000000000046}", nullptr}, {"00020404-0000-0000-c000-000000000046", nullptr},
+      {"{00020404-0000-0000-c000-000000000046 ", nullptr}, {"{0002}", nullptr}};
   // clang-format on
   for (const auto& [text, iid] : cases) {
     const auto guid = TextToGuid(text);
     EXPECT_EQ(guid ? std::memcmp(&*guid, iid, 16) == 0 : iid == nullptr, true) << text;
   }
-  const auto a = TextToGuid(""), b = TextToGuid("");
-  EXPECT_TRUE(std::memcmp(&*a, &*b, 8) != 0 && std::memcmp(a->Data4, b->Data4, 8) != 0);
+  const auto a = TextToGuid(""), b = TextToGuid("");  // new each time
+  EXPECT_TRUE(a && b && std::memcmp(&*a, &*b, 16) != 0);
 }
-
-TEST(ComLayer, StringsCopiesAndTheRegistry) {
-  const char bytes[] = {'a', 0, 'b', 0, 0, 0, 'c', 0};
-  const UniqueBstr text(SysAllocStringByteLen(bytes, 8)), odd(SysAllocStringByteLen("abc", 3));
-  UniqueVariant copy, holder;
-  const VARIANT source = Pointing(8, text.get());
-  ASSERT_EQ(VariantCopy(copy.get(), &source) + VariantCopy(copy.get(), copy.get()), S_OK);
-  EXPECT_EQ(std::u16string(copy->bstrVal, 5), u"ab\0c\0"s) << "a terminator behind the text";
-  EXPECT_EQ(std::tuple(copy->bstrVal != text.get(), SysStringLen(odd.get()),
-                       posix_com::LiveStringCount()),
-            std::tuple(true, 1U, 3L));
-  CLSID clsid{};
-  void* object = nullptr;
-  InstallFakeWmi({});
-  ASSERT_EQ(CLSIDFromProgID(u"WbemScripting.SWbemLocator", &clsid), S_OK);
-  object = &clsid;
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, 5, IID_IDispatch, &object), CO_E_NOTINITIALIZED);
-  EXPECT_EQ(object, nullptr) << "a failed creation leaves no pointer behind";
-  EXPECT_EQ(CoInitialize(nullptr), S_OK);
-  EXPECT_EQ(CoInitialize(nullptr), S_FALSE) << "the second only counts";
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, 4, IID_IDispatch, &object), REGDB_E_CLASSNOTREG);
-  ASSERT_EQ(CoCreateInstance(clsid, nullptr, 5, IID_IDispatch, &object), S_OK);
-  Hand(holder.get(), static_cast<IDispatch*>(object));
-  ASSERT_EQ(VariantCopy(copy.get(), holder.get()), S_OK);
-  holder.reset();
-  EXPECT_EQ(com::LiveObjects().load(), 1) << "the copy holds its own reference";
-  CoUninitialize(), CoUninitialize(), CoUninitialize();
-  EXPECT_EQ(CoCreateInstance(clsid, nullptr, 5, IID_IDispatch, &object), CO_E_NOTINITIALIZED);
-  const UniqueBstr blank(SysAllocStringLen(nullptr, 2));
-  EXPECT_EQ(std::tuple(std::u16string(blank.get(), 3), holder->vt),
-            std::tuple(u"\0\0\0"s, VARTYPE{0}));
-  posix_com::UnregisterClass(u"WbemScripting.SWbemLocator");
-  EXPECT_EQ(CLSIDFromProgID(u"WbemScripting.SWbemLocator", &clsid), CO_E_CLASSSTRING);
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-// On the Itanium C++ ABI a pointer to a virtual member holds 1 + its byte
-// offset in the table, so the slot each method landed in can be read back.
-TEST(ComLayer, MethodsSitInTheirComSlots) {
-  const auto slot = [](auto member) {
-    std::ptrdiff_t raw = 0;
-    std::memcpy(&raw, &member, sizeof raw);
-    return (raw - 1) / static_cast<std::ptrdiff_t>(sizeof(void*));
-  };
-  EXPECT_EQ((std::vector{slot(&IUnknown::QueryInterface), slot(&IUnknown::Release),
-                         slot(&IDispatch::GetIDsOfNames), slot(&IDispatch::Invoke),
-                         slot(&IEnumVARIANT::Next), slot(&IEnumVARIANT::Reset),
-                         slot(&ISWbemObjectSet::get__NewEnum), slot(&ISWbemObjectSet::get_Count)}),
-            (std::vector<std::ptrdiff_t>{0, 2, 5, 6, 3, 5, 7, 9}));
-}
-#endif
 
 // On a thread of its own, where LastAutomationResult starts at 0.
 TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
   std::thread([] {
     EXPECT_EQ(LastAutomationResult(), 0);
     InstallFakeWmi({.connect = S_FALSE, .classes = {{"X", {.items = std::vector<FakeItem>(3)}}}});
-    // ProgIDs of 39 and 40 characters, both registered: the longer is unknown.
-    const std::u16string name40 = u"WbemScripting.SWbemLocator" + std::u16string(14, u'x');
-    for (const auto& name : {name40.substr(0, 39), name40}) {
-      posix_com::RegisterClass(name, [](REFIID iid, void** out) {
-        static const FakeClass nothing;
-        return ComPtr<IUnknown>::Attach(new Enumerator(nothing))->QueryInterface(iid, out);
-      });
-    }
     (void)CoInitialize(nullptr);
-    const std::string progId(name40.begin(), name40.end());
     ObjectRef locator, none, services;
-    AutoCreateObject(locator, progId, IID_IUnknown);
-    EXPECT_FALSE(AutoIsObject(locator));
-    EXPECT_EQ(LastAutomationResult(), 0);
-    AutoCreateObject(locator, progId.substr(0, 39), IID_IDispatch);
-    EXPECT_EQ(LastAutomationResult(), E_NOINTERFACE);
-    AutoCreateObject(locator, progId.substr(0, 39), IID_IUnknown);
-    EXPECT_TRUE(AutoIsObject(locator));
+    AutoCreateObject(locator, "WbemScripting.SWbemLocator" + std::string(14, 'x'), IID_IDispatch);
+    EXPECT_EQ(LastAutomationResult(), 0) << "a ProgID past 39 characters is not looked up";
     AutoCreateObject(locator, "wbemscripting.swbemlocator", IID_IDispatch);
     UniqueVariant result, query, set;
     AutoInvoke(locator, "NOSUCH", InvokeKind::Method, {}, result.get());
     EXPECT_EQ(LastAutomationResult(), DISP_E_UNKNOWNNAME);
     AutoInvoke(locator, "connectserver", InvokeKind::Method, {}, result.get());
     AutoInvoke(none, "CONNECTSERVER", InvokeKind::Method, {}, result.get());
-    AutoCreateObject(locator, "", IID_NULL);  // only releases
-    AutoSetObject(services, Tagged(9), IID_IDispatch);
-    EXPECT_FALSE(AutoIsObject(AutoGetSubobject(none, "SECURITY_")) || AutoIsObject(locator) ||
-                 AutoIsObject(services));
+    EXPECT_FALSE(AutoIsObject(AutoGetSubobject(none, "SECURITY_")));
     EXPECT_EQ(LastAutomationResult(), S_FALSE) << "nothing since the connection records";
-    AutoSetObject(services, *result, IID_IEnumVARIANT);
-    EXPECT_FALSE(AutoIsObject(services));
     const IUnknown* held = result->punkVal;
     AutoSetObject(services, Pointing(0x400D, &held), IID_IDispatch);
     EXPECT_TRUE(AutoIsObject(services));
-    AutoSetObject(services, Pointing(0x400C, result.get()), IID_IDispatch);
     TextToVariant("SELECT * FROM X", *query);
     AutoInvoke(services, "EXECQUERY", InvokeKind::Method, {query.get()}, set.get());
     const auto source = WbemCollectionNewEnum(VariantToPointer(*set));
@@ -236,8 +147,7 @@ TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
     EXPECT_EQ(std::tuple(untouched.lVal, WbemCollectionNewEnum(0), WbemCollectionCount(0)),
               std::tuple(7, std::uintptr_t{0}, 0));
     IUnknownRelease(reinterpret_cast<IUnknown*>(source));
-    for (const auto& name : {name40.substr(0, 39), name40}) posix_com::UnregisterClass(name);
-    services.Reset(), set.reset(), result.reset();
+    locator.Reset(), services.Reset(), set.reset(), result.reset();
     EXPECT_EQ(com::LiveObjects().load(), 0) << "the enumerator or an item leaked";
     CoUninitialize();
   }).join();

@@ -85,9 +85,8 @@ inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output:
 }
 
 // The Linux binary with sysRoot's firmware/ and class/ as /sys/firmware and
-// /sys/class; `asUser` runs it as nobody, as a user without root would.
-inline Outcome RunInNamespace(const std::string& sysRoot, const std::vector<std::string>& args,
-                              bool asUser = false) {
+// /sys/class.
+inline Outcome RunInNamespace(const std::string& sysRoot, const std::vector<std::string>& args) {
   std::vector<std::string> argv{
       "unshare",
       "-m",
@@ -97,14 +96,12 @@ inline Outcome RunInNamespace(const std::string& sysRoot, const std::vector<std:
       " [ ! -d \"$1/$d\" ] || cp -r \"$1/$d/.\" /sys/$d/; done; shift; exec \"$@\"",
       "sh",
       sysRoot};
-  if (asUser)
-    argv.insert(argv.end(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
   argv.push_back(KELVARIN_BIN);
   argv.insert(argv.end(), args.begin(), args.end());
   return RunProcess(argv);
 }
 
-// The Windows program and its arguments, run by quiet 64-bit Wine in `prefix`.
+// The Windows program and its arguments, run by quiet Wine in `prefix`.
 inline std::vector<std::string> Wine(const std::string& prefix, std::vector<std::string> args,
                                      const std::string& locale = "C.UTF-8") {
   args.insert(args.begin(), {"env", "-u", "DISPLAY", "WINEPREFIX=" + prefix, "WINEDEBUG=-all",
@@ -119,8 +116,9 @@ inline bool WineReady(const std::string& prefix, const std::vector<std::string>&
     if (!std::filesystem::is_regular_file(file)) return false;
   }
   if (!setUp.contains(prefix)) {
-    setUp[prefix] =
-        RunProcess({"sh", KELVARIN_WINE_PREFIX_SCRIPT, prefix}, Output::Captured, 600).code;
+    setUp[prefix] = RunProcess({"sh", KELVARIN_WINE_PREFIX_SCRIPT, prefix, KELVARIN_WINE_ARCH},
+                               Output::Captured, 600)
+                        .code;
   }
   return setUp[prefix] == 0;
 }

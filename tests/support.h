@@ -40,6 +40,14 @@ inline std::string Lines(std::initializer_list<std::string_view> lines) {
   return out;
 }
 
+// The plain report, and the CSV line of a failed connection.
+inline std::string Report(std::string_view maker, std::string_view model, std::string_view serial,
+                          std::string_view version) {
+  return "\r\nManufacturer:   "s.append(maker) + "\r\nModel:          "s.append(model) +
+         "\r\nSerial Number:  "s.append(serial) + "\r\nBIOS Version:   "s.append(version) + "\r\n";
+}
+inline const std::string kErrorLine = "#WMIERROR#,#WMIERROR#,#WMIERROR#,#WMIERROR#";
+
 // The usage screen as the tool must print it, kept in one file.
 inline std::string Usage() {
   std::ifstream in(KELVARIN_TEST_DATA "/usage.txt");
