@@ -134,8 +134,13 @@ TEST_F(Differential, BothBuildsWriteTheSameBytes) {
            Board("") + Board("THIRD") + Enclosure("ENC-A") + kEnd,
        "THIRD"},
       // Controls, separators and bidirectional formatting in every fact.
-      {Bios("\x1B[2J\tAMI\x7F", "1\xC2\x85" "2\xE2\x80\xAE") +
-           System("Dell\v\b", "R630\xE2\x80\xA8Serial Number:  X", "\xD8\x9C" "S1\xE2\x81\xA6") + kEnd,
+      {Bios("\x1B[2J\tAMI\x7F",
+            "1\xC2\x85"
+            "2\xE2\x80\xAE") +
+           System("Dell\v\b", "R630\xE2\x80\xA8Serial Number:  X",
+                  "\xD8\x9C"
+                  "S1\xE2\x81\xA6") +
+           kEnd,
        "R630 Serial Number:  X"},
       {kEnd, "#NOTFOUND#"},
       {Bios("Société Générale", "Ä1.0") + System("Straße & Co", "Mod\xE8le", "SN-€-1") +
