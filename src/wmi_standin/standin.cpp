@@ -9,7 +9,6 @@
 #endif
 
 #include <algorithm>
-#include <array>
 #include <memory>
 #include <string>
 #include <utility>
@@ -25,22 +24,19 @@ namespace {
 using com::DispatchBase;
 using com::MemberIs;
 
-constexpr HRESULT kWbemInvalidParameter = MakeHresult(0x80041008U);
-
 std::string ArgumentText(const DISPPARAMS& params, UINT index) {
   const VARIANT* v = com::PositionalArgument(params, index);
   return v == nullptr ? std::string() : VariantToText(*v);
 }
 
-// What a query found: its class's objects, and which properties it selected
-// (bit i for property i); the catalog stays alive as long as any of them.
+// What a query found: its class's objects; the catalog stays alive as long
+// as any of them.
 struct QueryResult {
   std::shared_ptr<const Catalog> catalog;
   const ClassData* cls = nullptr;
-  unsigned selected = 0;
 };
 
-// One object of a class: its properties, those not selected reading as NULL.
+// One object of a class: its properties.
 class WmiObject final : public DispatchBase<> {
  public:
   WmiObject(QueryResult result, std::size_t instance)
@@ -56,7 +52,7 @@ class WmiObject final : public DispatchBase<> {
     if (!com::IsRead(flags)) return DISP_E_MEMBERNOTFOUND;
     const auto index = static_cast<std::size_t>(id);
     const PropertyValue& value = result_.cls->instances[instance_][index];
-    com::SetTextResult(result, (result_.selected >> index & 1U) != 0 ? value : std::nullopt);
+    com::SetTextResult(result, value);
     return S_OK;
   }
 
@@ -119,57 +115,20 @@ class Security final : public DispatchBase<> {
   DISPID FindMember(com::MemberName name) override {
     return MemberIs(name, "IMPERSONATIONLEVEL") ? kImpersonationLevel : DISPID_UNKNOWN;
   }
-  // Only written: levels 1 (anonymous) to 4 (delegate) are levels.
-  HRESULT InvokeMember(DISPID, WORD flags, const DISPPARAMS& params, VARIANT*) override {
-    const VARIANT* value = com::PutValue(params);
-    if ((flags & DISPATCH_PROPERTYPUT) == 0 || value == nullptr) return DISP_E_MEMBERNOTFOUND;
-    const double level = VariantToNumber(*value);
-    return level >= 1 && level <= 4 && level == static_cast<int>(level) ? S_OK
-                                                                        : kWbemInvalidParameter;
+  // Only written; one machine's own firmware needs no impersonation.
+  HRESULT InvokeMember(DISPID, WORD flags, const DISPPARAMS&, VARIANT*) override {
+    return (flags & DISPATCH_PROPERTYPUT) != 0 ? S_OK : DISP_E_MEMBERNOTFOUND;
   }
 };
 
-// What "SELECT a, b FROM c" asks for (keywords in any case): the class and
-// the bits of the properties selected, all of them for "*".
-struct Selection {
-  HRESULT result = kWbemInvalidQuery;
-  const ClassData* cls = nullptr;
-  unsigned properties = 0;
-};
-
-Selection ParseSelect(const Catalog& catalog, std::string_view wql) {
-  // Words, with each comma a word of its own.
-  std::array<std::string_view, 16> words;
-  std::size_t count = 0;
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  for (std::size_t at = 0; at < wql.size();) {
-    std::size_t end = at + 1;
-    if (blank(wql[at])) {
-      at = end;
-      continue;
-    }
-    while (wql[at] != ',' && end < wql.size() && !blank(wql[end]) && wql[end] != ',') ++end;
-    if (count == words.size()) return {};
-    words[count++] = wql.substr(at, end - at);
-    at = end;
-  }
-  // SELECT item (, item)* FROM class: items at odd places, commas between.
-  if (count < 4 || count % 2 != 0 || !EqualsIgnoringAsciiCase(words[0], "SELECT") ||
-      !EqualsIgnoringAsciiCase(words[count - 2], "FROM")) {
-    return {};
-  }
-  Selection selection{kWbemInvalidClass, FindClass(catalog, words[count - 1])};
-  if (selection.cls == nullptr) return selection;
-  if (count == 4 && words[1] == "*") return {S_OK, selection.cls, ~0U};
-  const auto& names = selection.cls->properties;
-  for (std::size_t i = 1; i + 2 < count; i += 2) {
-    const auto found = std::ranges::find_if(
-        names, [&](std::string_view name) { return EqualsIgnoringAsciiCase(name, words[i]); });
-    if ((i > 1 && words[i - 1] != ",") || found == names.end()) return {};
-    selection.properties |= 1U << static_cast<unsigned>(found - names.begin());
-  }
-  selection.result = S_OK;
-  return selection;
+// The class of "SELECT ... FROM class" (keywords in any case). Every property
+// of the class can be read, selected or not.
+HRESULT ParseSelect(const Catalog& catalog, std::string_view wql, const ClassData*& cls) {
+  const std::string upper = UpperCase(wql);
+  const auto from = upper.rfind(" FROM ");
+  if (!upper.starts_with("SELECT ") || from == std::string::npos) return kWbemInvalidQuery;
+  cls = FindClass(catalog, wql.substr(from + 6));
+  return cls == nullptr ? kWbemInvalidClass : S_OK;
 }
 
 class Services final : public DispatchBase<> {
@@ -189,9 +148,10 @@ class Services final : public DispatchBase<> {
       com::SetObjectResult(result, ComPtr<IDispatch>::Attach(new Security()).get());
       return S_OK;
     }
-    const Selection query = ParseSelect(*catalog_, ArgumentText(params, 0));
-    if (query.result != S_OK) return query.result;
-    const QueryResult found{catalog_, query.cls, query.properties};
+    const ClassData* cls = nullptr;
+    const HRESULT parsed = ParseSelect(*catalog_, ArgumentText(params, 0), cls);
+    if (parsed != S_OK) return parsed;
+    const QueryResult found{catalog_, cls};
     com::SetObjectResult(result, ComPtr<IDispatch>::Attach(new ObjectSet(found)).get());
     return S_OK;
   }
@@ -222,10 +182,6 @@ class Locator final : public DispatchBase<> {
   }
   HRESULT InvokeMember(DISPID, WORD flags, const DISPPARAMS& params, VARIANT* result) override {
     if ((flags & DISPATCH_METHOD) == 0) return DISP_E_MEMBERNOTFOUND;
-    const std::string nameSpace = ArgumentText(params, 1);
-    if (!nameSpace.empty() && !EqualsIgnoringAsciiCase(nameSpace, "root\\CIMV2")) {
-      return kWbemInvalidNamespace;
-    }
     // No remote transport in this build: any other host is out of reach.
     if (!IsLocalHost(ArgumentText(params, 0), OwnHostName())) return kRpcServerUnavailable;
     if (!ArgumentText(params, 2).empty()) return kWbemLocalCredentials;
