@@ -66,52 +66,16 @@ constexpr ClassDef kClasses[] = {
     {"Win32_SystemEnclosure", kChassis, kSerialNames, kChassisSources},
 };
 
-// Board vendors by their device-tree prefix, named as the Linux kernel's
-// vendor-prefix list names them: the makers of single-board computers and
-// of the chips they are built on. A prefix not listed stands as written.
-constexpr std::pair<std::string_view, std::string_view> kTreeVendors[] = {
-    {"allwinner", "Allwinner Technology Co., Ltd."},
-    {"amlogic", "Amlogic, Inc."},
-    {"bananapi", "BIPAI KEJI LIMITED"},
-    {"beagle", "BeagleBoard.org Foundation"},
-    {"brcm", "Broadcom Corporation"},
-    {"compulab", "CompuLab Ltd."},
-    {"cubietech", "Cubietech, Ltd."},
-    {"firefly", "Firefly"},
-    {"friendlyarm", "Guangzhou FriendlyARM Computer Tech Co., Ltd"},
-    {"fsl", "Freescale Semiconductor"},
-    {"google", "Google, Inc."},
-    {"hardkernel", "Hardkernel Co., Ltd"},
-    {"khadas", "Khadas"},
-    {"lemaker", "Shenzhen LeMaker Technology Co., Ltd."},
-    {"libretech", "Shenzhen Libre Technology Co., Ltd"},
-    {"marvell", "Marvell Technology Group Ltd."},
-    {"mediatek", "MediaTek Inc."},
-    {"microchip", "Microchip Technology Inc."},
-    {"nvidia", "NVIDIA"},
-    {"nxp", "NXP Semiconductors"},
-    {"olimex", "OLIMEX Ltd."},
-    {"phytec", "PHYTEC Messtechnik GmbH"},
-    {"pine64", "Pine64"},
-    {"qcom", "Qualcomm Technologies, Inc"},
-    {"radxa", "Radxa"},
-    {"raspberrypi", "Raspberry Pi Foundation"},
-    {"rockchip", "Fuzhou Rockchip Electronics Co., Ltd"},
-    {"samsung", "Samsung Semiconductor"},
-    {"sifive", "SiFive, Inc."},
-    {"sinovoip", "SinoVoip Co., Ltd"},
-    {"sipeed", "Shenzhen Sipeed Technology Co., Ltd."},
-    {"solidrun", "SolidRun"},
-    {"st", "STMicroelectronics"},
-    {"starfive", "StarFive Technology Co. Ltd."},
-    {"technexion", "TechNexion"},
-    {"thead", "T-Head Semiconductor Co., Ltd."},
-    {"ti", "Texas Instruments"},
-    {"toradex", "Toradex AG"},
-    {"variscite", "Variscite Ltd."},
-    {"xlnx", "Xilinx"},
-    {"xunlong", "Shenzhen Xunlong Software CO.,Limited"},
+// Board makers by device-tree vendor prefix, named as the Linux kernel's list
+// of vendor prefixes names them; generated at configure time from
+// vendor-names.tsv, sorted by prefix. A prefix not listed stands as written.
+using TreeVendor = std::pair<std::string_view, std::string_view>;
+constexpr TreeVendor kTreeVendors[] = {
+#include "wmi_standin/vendor_names.inc"
 };
+// The lookup is a binary search: the rows must rise strictly.
+static_assert(std::ranges::adjacent_find(kTreeVendors, std::ranges::greater_equal{},
+                                         &TreeVendor::first) == std::end(kTreeVendors));
 
 Catalog EmptyCatalog() {
   Catalog catalog;
@@ -217,9 +181,9 @@ Catalog CatalogFromDeviceTree(const NativePath& dir) {
     const auto comma = compatible ? compatible->find(',') : std::string::npos;
     if (comma == std::string::npos) return std::nullopt;
     const std::string_view prefix = std::string_view(*compatible).substr(0, comma);
-    const auto known = std::ranges::find(kTreeVendors, prefix,
-                                         &std::pair<std::string_view, std::string_view>::first);
-    return std::string(known == std::end(kTreeVendors) ? prefix : known->second);
+    const auto known = std::ranges::lower_bound(kTreeVendors, prefix, {}, &TreeVendor::first);
+    const bool listed = known != std::end(kTreeVendors) && known->first == prefix;
+    return std::string(listed ? known->second : prefix);
   });
 }
 
