@@ -7,12 +7,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "wmi_standin/firmware_file.h"
 
 namespace kelvarin::wmi_standin {
 
@@ -43,6 +44,6 @@ Catalog CatalogFromTable(std::span<const std::uint8_t> table);
 // the length its entry point announces), else class/dmi/id when that folder
 // exists, else the device tree at firmware/devicetree/base when it holds
 // "model" or "compatible", else no instances at all.
-Catalog LoadCatalog(const std::filesystem::path::string_type& sysRoot);
+Catalog LoadCatalog(const NativePath& sysRoot);
 
 }  // namespace kelvarin::wmi_standin

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <system_error>
 
 #ifdef _WIN32
 #include <io.h>
@@ -94,8 +93,13 @@ std::optional<FileBytes> ReadFirmwareFile(const NativePath& path, std::size_t li
 }
 
 bool IsFolder(const NativePath& path) {
-  std::error_code error;
-  return std::filesystem::is_directory(path, error);
+#ifdef _WIN32
+  struct _stat64 status {};
+  return _wstat64(path.c_str(), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFDIR;
+#else
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+#endif
 }
 
 }  // namespace kelvarin::wmi_standin

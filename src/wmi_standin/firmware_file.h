@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,9 +10,14 @@
 
 namespace kelvarin::wmi_standin {
 
-// A path in the system's own form; joined by hand, as building
-// std::filesystem::path objects costs more than the rest of a run's reading.
-using NativePath = std::filesystem::path::string_type;
+// A path in the system's own form, joined by hand: <filesystem> would cost
+// more than the rest of a run's reading and, linked statically, would bring
+// the C++ locale machinery into the executable.
+#ifdef _WIN32
+using NativePath = std::wstring;
+#else
+using NativePath = std::string;
+#endif
 
 // `root`, a separator and `relative` (written with '/', ASCII).
 NativePath Join(const NativePath& root, std::string_view relative);

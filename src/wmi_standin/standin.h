@@ -3,15 +3,14 @@
 // IDispatch like the Windows ones, serving a catalog of the five classes.
 #pragma once
 
-#include <filesystem>
 #include <string_view>
 
 #include "automation/com.h"
+#include "wmi_standin/firmware_file.h"
 
 namespace kelvarin::wmi_standin {
 
 // Result codes as the Windows objects give them.
-inline constexpr HRESULT kWbemInvalidNamespace = MakeHresult(0x8004100EU);
 inline constexpr HRESULT kWbemInvalidClass = MakeHresult(0x80041010U);
 inline constexpr HRESULT kWbemInvalidQuery = MakeHresult(0x80041017U);
 inline constexpr HRESULT kWbemLocalCredentials = MakeHresult(0x80041064U);
@@ -24,12 +23,12 @@ bool IsLocalHost(std::string_view server, std::string_view ownName);
 
 // A new locator (one reference, the caller's) whose connections load the
 // catalog from the sysfs root given here.
-IDispatch* NewStandinLocator(std::filesystem::path::string_type sysRoot);
+IDispatch* NewStandinLocator(NativePath sysRoot);
 
 #ifndef _WIN32
 // Registers "WbemScripting.SWbemLocator"; each connection loads the catalog
 // from the sysfs root given here.
-void RegisterLocator(std::filesystem::path::string_type sysRoot);
+void RegisterLocator(NativePath sysRoot);
 #endif
 
 }  // namespace kelvarin::wmi_standin

@@ -1,10 +1,11 @@
 // Strings, VARIANTs, apartments and the class registry of the POSIX COM layer.
+#include <pthread.h>
+#include <sys/random.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <mutex>
-#include <random>
 
 #include "automation/posix/com_api.h"
 #include "core/text.h"
@@ -28,8 +29,9 @@ std::atomic<long> g_liveStrings{0};
 // A BSTR points just behind its 32-bit byte count; two zero bytes follow the text.
 constexpr std::size_t kPrefix = sizeof(std::uint32_t);
 
+// malloc's alignment suits both the count and the text behind it.
 std::uint32_t* Header(BSTR text) {
-  return reinterpret_cast<std::uint32_t*>(reinterpret_cast<char*>(text) - kPrefix);
+  return static_cast<std::uint32_t*>(static_cast<void*>(reinterpret_cast<char*>(text) - kPrefix));
 }
 
 BSTR AllocateBytes(const void* bytes, std::size_t byteCount) {
@@ -46,10 +48,24 @@ BSTR AllocateBytes(const void* bytes, std::size_t byteCount) {
   block[kPrefix + byteCount] = 0;
   block[kPrefix + byteCount + 1] = 0;
   g_liveStrings.fetch_add(1, std::memory_order_relaxed);
-  return reinterpret_cast<BSTR>(block + kPrefix);
+  return static_cast<BSTR>(static_cast<void*>(block + kPrefix));
 }
 
 thread_local int t_initialised = 0;
+
+// Holds a plain pthread mutex: std::mutex reports a failed lock by throwing
+// std::system_error, whose messages would bring strerror and the C library's
+// translation machinery into the static executable.
+class Locked {
+ public:
+  explicit Locked(pthread_mutex_t& mutex) : mutex_(mutex) { ::pthread_mutex_lock(&mutex_); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+  ~Locked() { ::pthread_mutex_unlock(&mutex_); }
+
+ private:
+  pthread_mutex_t& mutex_;
+};
 
 struct RegisteredClass {
   CLSID clsid{};
@@ -57,7 +73,7 @@ struct RegisteredClass {
 };
 
 struct Registry {
-  std::mutex mutex;
+  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
   std::map<std::u16string, RegisteredClass> byProgId;  // key upper-cased
 };
 
@@ -139,7 +155,7 @@ void CoUninitialize() {
 HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid) {
   if (progId == nullptr || clsid == nullptr) return E_INVALIDARG;
   auto& registry = TheRegistry();
-  const std::lock_guard lock(registry.mutex);
+  const Locked lock(registry.mutex);
   const auto found = registry.byProgId.find(FoldProgId(progId));
   if (found == registry.byProgId.end()) return CO_E_CLASSSTRING;
   *clsid = found->second.clsid;
@@ -155,7 +171,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
   kelvarin::posix_com::ClassFactoryFn factory;
   {
     auto& registry = TheRegistry();
-    const std::lock_guard lock(registry.mutex);
+    const Locked lock(registry.mutex);
     for (const auto& [name, entry] : registry.byProgId) {
       if (entry.clsid == clsid) factory = entry.factory;
     }
@@ -166,13 +182,9 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
 
 HRESULT CoCreateGuid(GUID* guid) {
   if (guid == nullptr) return E_INVALIDARG;
-  static std::mutex mutex;
-  static std::mt19937_64 engine{std::random_device{}()};
-  const std::lock_guard lock(mutex);
-  const std::uint64_t a = engine();
-  const std::uint64_t b = engine();
-  std::memcpy(guid, &a, 8);
-  std::memcpy(reinterpret_cast<char*>(guid) + 8, &b, 8);
+  // Straight from the kernel: std::random_device would link in its whole
+  // implementation, token parsing and exceptions included.
+  if (::getentropy(guid, sizeof *guid) != 0) return E_FAIL;
   guid->Data3 = static_cast<std::uint16_t>((guid->Data3 & 0x0FFFU) | 0x4000U);  // version 4
   guid->Data4[0] = static_cast<std::uint8_t>((guid->Data4[0] & 0x3FU) | 0x80U);
   return S_OK;
@@ -185,14 +197,14 @@ CLSID RegisterClass(const std::u16string& progId, ClassFactoryFn factory) {
   static std::atomic<std::uint32_t> next{1};
   CLSID clsid{next.fetch_add(1), 0x4B45, 0x4C56, {0x80, 0, 0, 0, 0, 0, 0, 0x01}};
   auto& registry = TheRegistry();
-  const std::lock_guard lock(registry.mutex);
+  const Locked lock(registry.mutex);
   registry.byProgId[FoldProgId(progId)] = RegisteredClass{clsid, std::move(factory)};
   return clsid;
 }
 
 void UnregisterClass(const std::u16string& progId) {
   auto& registry = TheRegistry();
-  const std::lock_guard lock(registry.mutex);
+  const Locked lock(registry.mutex);
   registry.byProgId.erase(FoldProgId(progId));
 }
 
