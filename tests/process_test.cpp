@@ -33,6 +33,7 @@ TEST(Process, ExitCodesAndBytesAsAScriptSeesThem) {
     if (onWine && !WineReady(kPrefix, {kExe})) GTEST_SKIP() << "no kelvarin.exe, or no Wine";
     if (onWine) RunProcess(Wine(kPrefix, {kExe, "/?"}));  // a cold Wine start is no pause
     for (const auto& [args, output, code, written] : cases) {
+      if (onWine && output == Output::SizeLimited) continue;  // a limit for POSIX programs
       std::vector<std::string> argv = Words(args);
       argv.insert(argv.begin(), onWine ? kExe : KELVARIN_BIN);
       const Outcome run = RunProcess(onWine ? Wine(kPrefix, argv) : argv, output);
@@ -78,17 +79,6 @@ TEST(Process, WindowsBuildOnWinesOwnWmi) {
           "\r\nManufacturer:   \r\nModel:          \r\nSerial Number:  \r\nBIOS Version:   \r\n");
 }
 
-// The export refuses a malformed SAFEARRAY before writing into it, and fills
-// a good one; tests/windows/export_probe.cpp is built beside the stand-in.
-TEST(Process, WindowsExportChecksItsArray) {
-  const std::string probe =
-      std::filesystem::path(KELVARIN_WINDOWS_STANDIN_DLL).replace_filename("export_probe.exe");
-  if (!WineReady(kPrefix, {probe})) GTEST_SKIP() << "no export_probe.exe, or no Wine";
-  EXPECT_EQ(RunProcess(Wine(kPrefix, {probe})).out,
-            Lines({"no array: 0", "two dimensions: 0", "4-byte elements: 0", "DECIMAL elements: 0",
-                   "no elements: 0", "slots 5..6: -1", "written: 1 2"}));
-}
-
 // The stand-in registered as the COM server of "WbemScripting.SWbemLocator"
 // in a prefix of its own, reading its tables from "sys" beside it.
 class Differential : public ::testing::Test {
@@ -106,8 +96,9 @@ class Differential : public ::testing::Test {
                                        "\"ThreadingModel\"=\"Both\"\r\n"}});
     std::filesystem::copy_file(KELVARIN_WINDOWS_STANDIN_DLL, folder_ + "/standin_server.dll",
                                std::filesystem::copy_options::overwrite_existing);
-    ASSERT_EQ(
-        RunProcess(Wine(prefix_, {"reg", "import", "C:\\kelvarin-standin\\register.reg"})).code, 0);
+    // Into the 64-bit view, where a 64-bit kelvarin.exe looks, though `wine reg` may be 32-bit.
+    const auto reg = Words("reg import C:\\kelvarin-standin\\register.reg /reg:64");
+    ASSERT_EQ(RunProcess(Wine(prefix_, reg)).code, 0);
   }
   // One table for both builds; the Linux run, then the Windows one.
   std::pair<Outcome, Outcome> Both(const std::string& table, std::vector<std::string> args,

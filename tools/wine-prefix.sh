@@ -2,15 +2,22 @@
 # Creates and initialises a private Wine prefix without dialogs, so that the
 # Windows executable can be run under Wine by tests and by hand.
 #
-#   tools/wine-prefix.sh [PREFIX]
+#   tools/wine-prefix.sh [PREFIX [ARCH]]
 #
 # PREFIX defaults to $WINEPREFIX, else build/wineprefix in the source tree.
+# ARCH is win64 (the default; it runs 32-bit programs too) or win32, a prefix
+# with Wine's 32-bit side only. A prefix made for the other one is refused.
 # Safe to run again and from several processes at once: a prefix that is
 # already set up is left alone. Prints the prefix's absolute path.
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 prefix=${1:-${WINEPREFIX:-$here/../build/wineprefix}}
+arch=${2:-win64}
+case "$arch" in
+  win64|win32) ;;
+  *) echo "wine-prefix.sh: ARCH must be win64 or win32, not $arch" >&2; exit 2 ;;
+esac
 
 if ! command -v wine >/dev/null 2>&1 || ! command -v wineboot >/dev/null 2>&1 ||
    ! command -v wineserver >/dev/null 2>&1; then
@@ -28,14 +35,19 @@ if command -v flock >/dev/null 2>&1; then
   flock 9
 fi
 
+# Wine records the prefix's architecture in system.reg.
 if [ -f "$ready" ] && [ -f "$prefix/system.reg" ]; then
+  if ! grep -qx "#arch=$arch" "$prefix/system.reg"; then
+    echo "wine-prefix.sh: $prefix is not a $arch prefix" >&2
+    exit 1
+  fi
   echo "$prefix"
   exit 0
 fi
 
 echo "wine-prefix.sh: initialising $prefix (this takes a while the first time)" >&2
 export WINEPREFIX="$prefix"
-export WINEARCH=win64
+export WINEARCH="$arch"
 export WINEDEBUG=-all
 # No Mono or Gecko installer prompts; no windows on a developer's display.
 export WINEDLLOVERRIDES="mscoree,mshtml="
