@@ -2,18 +2,28 @@
 # What users get, as they get it: the release archives built twice give the
 # same bytes; the manual page and the Debian package pass their linters; the
 # package installs, runs and leaves; `cmake --install` lays out what it should;
-# the fleet recipes gather their CSV. Needs root (dpkg, a private mount
-# namespace) and what tools/install-deps.sh --tests installs.
-#   tools/check-release.sh WINE_PREFIX STANDIN_WINE_PREFIX VERINFO_EXE
+# the binaries for the other Linux machines write, under qemu-user, the bytes
+# this machine's writes; the fleet recipes gather their CSV. Needs root
+# (dpkg, a private mount namespace) and what tools/install-deps.sh --tests
+# installs.
+#   tools/check-release.sh WINE_PREFIX STANDIN_WINE_PREFIX VERINFO_EXE [STANDIN_DLL
+#                          [X86_WINE_PREFIX [X86_VERINFO_EXE]]]
+# STANDIN_DLL (default: the windows-ci build's) is registered in
+# STANDIN_WINE_PREFIX as the WMI locator's COM server for inventory.cmd.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 wine_prefix=$1 prefix=$2 verinfo=$3
+standin=$(realpath "${4:-build/windows-ci/tests/windows/standin_server.dll}")
+# The x86 executable's version block, read by the x86 verinfo.exe in a 32-bit prefix.
+wine_prefix_x86=$(tools/wine-prefix.sh "${5:-build/wineprefix-x86}" win32)
+verinfo_x86=${6:-build/windows-x86-ci/tools/verinfo.exe}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "release check: $*" >&2; exit 1; }
 
-tools/release.sh "$work/a" >/dev/null
+# Under a umask that would widen or narrow the modes of what is shipped.
+(umask 002 && tools/release.sh "$work/a" >/dev/null)
 tools/release.sh "$work/b" >/dev/null
 # Built anew from a clean copy of the tree: the archives must not change.
 git clone -q "$top" "$work/tree"
@@ -27,20 +37,33 @@ unzip -Z1 "$work/a"/kelvarin-*-windows-x64.zip | grep -qx 'kelvarin-[0-9.]*-wind
 unzip -p "$work/a"/kelvarin-*-windows-x64.zip '*/LICENSE.txt' | head -n 1 | grep -q $'License\r$' ||
   fail "LICENSE.txt has no CR LF line ends"
 
-# The executable users get starts on a bare Windows: only system DLLs, one
-# export, no symbols, small; its version block carries the release's identity.
-unzip -q "$work/a"/kelvarin-*-windows-x64.zip -d "$work"
-exe=$(echo "$work"/kelvarin-*-windows-x64/kelvarin.exe)
-x86_64-w64-mingw32-objdump -p "$exe" >"$work/pe"
-[ "$(sed -n 's/^\tDLL Name: //p' "$work/pe" | tr A-Z a-z | sort | xargs)" = \
-  "kernel32.dll msvcrt.dll ole32.dll oleaut32.dll" ] || fail "kelvarin.exe imports other DLLs"
-[ "$(grep -E $'^\t\\[ *[0-9]+\\] \\w+$' "$work/pe")" = $'\t[   0] WBEMCOLLECTION_ENUMERATE' ] ||
-  fail "kelvarin.exe exports something else"
-grep -q 'symbols stripped' "$work/pe" && [ "$(stat -c %s "$exe")" -le 262144 ] || fail "kelvarin.exe is not small"
-WINEPREFIX="$wine_prefix" WINEDEBUG=-all wine "$verinfo" "Z:${exe//\//\\}" | tr -d '\r' >"$work/version"
-while read -r line; do
-  grep -Fxq "$line" "$work/version" || fail "the version block lacks $line"
-done <<'EOF'
+# The executables users get start on a bare Windows: only system DLLs, one
+# export under its plain name, no symbols, small; their version blocks carry
+# the release's identity, read by a verinfo.exe of the same machine.
+for arch in x64 x86; do
+  case $arch in
+    x64) format=PE32+ objdump=x86_64-w64-mingw32-objdump max=$((256 * 1024))
+         arch_prefix=$wine_prefix arch_verinfo=$verinfo ;;
+    x86) format=PE32 objdump=i686-w64-mingw32-objdump max=$((288 * 1024))
+         arch_prefix=$wine_prefix_x86 arch_verinfo=$verinfo_x86 ;;
+  esac
+  zip=$(echo "$work/a"/kelvarin-*-windows-$arch.zip)
+  [ "$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | xargs)" = "LICENSE.txt README.txt kelvarin.exe" ] ||
+    fail "${zip##*/} holds other files"
+  unzip -q "$zip" -d "$work"
+  exe=$(echo "$work"/kelvarin-*-windows-$arch/kelvarin.exe)
+  file -b "$exe" | grep -q "^$format executable " || fail "kelvarin.exe ($arch) is not $format"
+  $objdump -p "$exe" >"$work/pe"
+  [ "$(sed -n 's/^\tDLL Name: //p' "$work/pe" | tr A-Z a-z | sort | xargs)" = \
+    "kernel32.dll msvcrt.dll ole32.dll oleaut32.dll" ] || fail "kelvarin.exe ($arch) imports other DLLs"
+  [ "$(grep -E $'^\t\\[ *[0-9]+\\] \\w+$' "$work/pe")" = $'\t[   0] WBEMCOLLECTION_ENUMERATE' ] ||
+    fail "kelvarin.exe ($arch) exports something else"
+  grep -q 'symbols stripped' "$work/pe" && [ "$(stat -c %s "$exe")" -le "$max" ] ||
+    fail "kelvarin.exe ($arch) is not small"
+  WINEPREFIX="$arch_prefix" WINEDEBUG=-all wine "$arch_verinfo" "Z:${exe//\//\\}" | tr -d '\r' >"$work/version"
+  while read -r line; do
+    grep -Fxq "$line" "$work/version" || fail "the version block ($arch) lacks $line"
+  done <<'EOF'
 FileVersion=1.30
 ProductVersion=Version 1.30
 ProductName=KELVARIN
@@ -52,10 +75,41 @@ Translation=040904E4
 FixedFileVersion=1.30.0.0
 FixedProductVersion=1.30.0.0
 EOF
+  # The export refuses what is not a one-dimensional array of VARIANT, and
+  # fills the slots from their lower bound (the source counts 1, 2, ...).
+  WINEPREFIX="$arch_prefix" WINEDEBUG=-all wine "$(dirname "$arch_verinfo")/export_probe.exe" |
+    tr -d '\r' >"$work/export"
+  diff "$work/export" - <<'EOF' || fail "the export ($arch) lets a malformed array through"
+no array: 0
+two dimensions: 0
+4-byte elements: 0
+DECIMAL elements: 0
+slots 5..6: -1
+written: 1 2
+EOF
+done
+# So is the static Linux binary: no C++ locale, streams or demangler linked in.
+[ "$(tar -xzOf "$work/a"/kelvarin-*-linux-x86_64.tar.gz --wildcards '*/bin/kelvarin' | wc -c)" -le 1048576 ] ||
+  fail "the x86_64 Linux binary is over 1 MiB"
 
 mandoc -T lint -W warning packaging/kelvarin.1
 lintian --fail-on error,warning "$work/a"/kelvarin_*.deb
-dpkg -i "$work/a"/kelvarin_*.deb >/dev/null
+# Folders and programs 0755, other files 0644, whatever the builder's umask;
+# reads "MODE PATH" lines.
+modes_ok() {
+  awk '$1 != ($1 ~ /^d/ ? "drwxr-xr-x" : $2 ~ /\/bin\/[^\/]+$/ ? "-rwxr-xr-x" : "-rw-r--r--") {
+    print "  " $0; bad = 1 } END { exit bad }'
+}
+for file in "$work/a"/kelvarin_*.deb; do
+  dpkg-deb -c "$file" | awk '{ print $1, $6 }' | modes_ok || fail "${file##*/} has files of other modes"
+done
+for file in "$work/a"/kelvarin-*-linux-*.tar.gz; do
+  tar -tvzf "$file" | awk '{ print $1, $6 }' | modes_ok || fail "${file##*/} has files of other modes"
+done
+(cd build/release && umask 002 && cpack -G DEB -B "$work/deb002" >/dev/null)
+dpkg-deb -c "$work/deb002"/kelvarin_*.deb | awk '{ print $1, $6 }' | modes_ok ||
+  fail "the package made under umask 002 has files of other modes"
+dpkg -i "$work/a"/kelvarin_*_"$(dpkg --print-architecture)".deb >/dev/null
 code=0
 kelvarin /? >/dev/null || code=$?
 [ "$code" = 9 ] || fail "the installed kelvarin /? exits with $code"
@@ -63,7 +117,8 @@ man -w kelvarin | grep -qx /usr/share/man/man1/kelvarin.1.gz || fail "man -w kel
 dpkg -r kelvarin >/dev/null
 [ ! -e /usr/bin/kelvarin ] && ! dpkg -s kelvarin >/dev/null 2>&1 || fail "kelvarin is still installed"
 
-DESTDIR="$work/root" cmake --install build/release --prefix /opt/k --strip >/dev/null
+(umask 077 && DESTDIR="$work/root" cmake --install build/release --prefix /opt/k --strip >/dev/null)
+find "$work/root" -printf '%M %p\n' | modes_ok || fail "cmake --install under umask 077 laid out other modes"
 diff <(cd "$work/root" && find . -type f | sort) - <<'EOF' || fail "cmake --install laid out other files"
 ./opt/k/bin/kelvarin
 ./opt/k/share/doc/kelvarin/LICENSE
@@ -71,47 +126,161 @@ diff <(cd "$work/root" && find . -type f | sort) - <<'EOF' || fail "cmake --inst
 ./opt/k/share/man/man1/kelvarin.1
 EOF
 
-# The playbook on this machine, over firmware facts at the sysfs paths: one
-# host reports, one fails with exit code 1, one cannot be reached.
-tar -xzf "$work/a"/kelvarin-*-linux-*.tar.gz -C "$work"
-mkdir -p "$work/sys/firmware" "$work/sys/class/dmi/id" "$work/hosttmp"
-printf 'Dell Inc.\n' >"$work/sys/class/dmi/id/sys_vendor"
-# A lone quote and "&" in a fact: text for a CSV file, not commands for cmd.
-printf 'PowerEdge R630 19" & <1U>\n' >"$work/sys/class/dmi/id/product_name"
-printf '790H8D2\n' >"$work/sys/class/dmi/id/product_serial"
-printf '2.3.4\n' >"$work/sys/class/dmi/id/bios_version"
-cat >"$work/hosts" <<'EOF'
-here ansible_connection=local ansible_python_interpreter=/usr/bin/python3
-bad ansible_connection=local ansible_python_interpreter=/usr/bin/python3 kelvarin_switches="/C /A /U someone"
-gone ansible_host=192.0.2.1 ansible_ssh_common_args="-o ConnectTimeout=2"
+# The other Linux machines' files: laid out as this machine's, each a static
+# stripped binary for its machine, packaged under Debian's name for it. Run
+# under qemu-user over the same firmware (/sys/class/dmi/id, a device tree,
+# the real SMBIOS tables beside the checkout when they are there), each
+# writes the bytes this machine's binary writes.
+native=$(uname -m)
+declare -A debian=([aarch64]=arm64 [armhf]=armhf [riscv64]=riscv64) \
+  elf=([aarch64]='ARM aarch64' [armhf]='ARM, EABI5' [riscv64]='RISC-V') \
+  qemu=([aarch64]=aarch64 [armhf]=arm [riscv64]=riscv64)
+fw="$work/cross/firmware"
+mkdir -p "$fw/dmi/class/dmi/id" "$fw/tree/firmware/devicetree/base"
+for file in "$work/a"/kelvarin-*-linux-*.tar.gz; do tar -xzf "$file" -C "$work/cross"; done
+for machine in "${!debian[@]}"; do
+  deb=$(echo "$work/a"/kelvarin_*_"${debian[$machine]}".deb)
+  bin=$(echo "$work/cross"/kelvarin-*-linux-"$machine"/bin/kelvarin)
+  diff <(tar -tzf "$work/a"/kelvarin-*-linux-"$native".tar.gz | sed "s/-$native\//-$machine\//") \
+    <(tar -tzf "$work/a"/kelvarin-*-linux-"$machine".tar.gz) || fail "the $machine tarball holds other files"
+  file -b "$bin" | grep -q "${elf[$machine]}.*statically linked.*, stripped$" ||
+    fail "the $machine binary is not static and stripped for its machine"
+  [ "$(dpkg-deb -f "$deb" Architecture)" = "${debian[$machine]}" ] &&
+    dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/bin/kelvarin | cmp -s - "$bin" ||
+    fail "${deb##*/} is not for $machine or holds another binary"
+done
+printf 'Soci\303\251t\303\251 "G\303\251n\303\251rale", Inc.\n' >"$fw/dmi/class/dmi/id/sys_vendor"
+printf ' Blade; 8 slots \n' >"$fw/dmi/class/dmi/id/product_name"
+printf '2.3.4\n' >"$fw/dmi/class/dmi/id/bios_version"
+printf 'raspberrypi,4-model-b\0brcm,bcm2711\0' >"$fw/tree/firmware/devicetree/base/compatible"
+printf 'Raspberry Pi 4 Model B Rev 1.4\0' >"$fw/tree/firmware/devicetree/base/model"
+printf '10000000a1b2c3d4\0' >"$fw/tree/firmware/devicetree/base/serial-number"
+for table in "$top"/../shared/smbios/*/; do
+  [ -f "$table/DMI" ] || continue
+  mkdir -p "$fw/smbios-$(basename "$table")/firmware/dmi/tables"
+  cp "$table/DMI" "$table/smbios_entry_point" "$fw/smbios-$(basename "$table")/firmware/dmi/tables/"
+done
+for tree in "$fw"/*; do
+  for machine in "$native" "${!qemu[@]}"; do
+    for args in "" /V /C; do
+      code=0
+      unshare -m sh -c 'for d in firmware class; do mount -t tmpfs none "/sys/$d"
+        [ ! -d "$1/$d" ] || cp -r "$1/$d/." "/sys/$d/"; done; shift; exec "$@"' \
+        sh "$tree" ${qemu[$machine]:+"qemu-${qemu[$machine]}-static"} \
+        "$work/cross"/kelvarin-*-linux-"$machine"/bin/kelvarin $args >>"$work/cross/$machine.out" || code=$?
+      echo "exit code $code" >>"$work/cross/$machine.out"
+    done
+  done
+done
+grep -q 'Raspberry Pi Foundation' "$work/cross/$native.out" && grep -q 'Soci' "$work/cross/$native.out" ||
+  fail "the $native binary did not read the laid firmware"
+for machine in "${!qemu[@]}"; do
+  cmp "$work/cross/$native.out" "$work/cross/$machine.out" ||
+    fail "under qemu-user the $machine binary writes other bytes than the $native one"
+done
+
+# The fleet recipes over one table of hostile facts: quotes that would end a
+# CSV field early, breaks that Python or cmd take for line ends, text that
+# cmd or Jinja would expand or run, text outside ASCII. Laid as
+# /sys/class/dmi/id/ holds them; each CSV is read back by Python's csv module.
+facts_py=$(cat <<'EOF'
+import csv, os, sys
+# File, what the firmware holds, what Kelvarin prints if not the same (each
+# control character and line or paragraph separator becomes one blank).
+table = [
+    ("sys_vendor", "Evil\",\"injected\",\"x (rev 'B') ^`b\u00e4r`", None),
+    ("product_name", "PowerEdge R630 19\" & <1U> !PATH! !line! %PATH% {{ 7*7 }}", None),
+    ("product_serial", "SN\v1\f2\u00853\u20284\u20295\t6", "SN 1 2 3 4 5 6"),
+    ("bios_version", "2.3.4\"", None),
+]
+how, path, rows = sys.argv[1], sys.argv[2], sys.argv[3:]
+if how == "lay":
+    for name, held, _ in table:
+        with open(os.path.join(path, name), "w", encoding="utf-8") as f:
+            f.write(held + "\n")
+    sys.exit()
+facts = [shown or held for _, held, shown in table]
+if how == "cmd":  # what /T _ replaces
+    facts = ["".join("_" if c in "^`'\"()" else c for c in fact) for fact in facts]
+# Each expected row is "host,code": 0 has the facts, 1 the connection-failure
+# marker, any other code no facts.
+want = [["host", "exit_code", "manufacturer", "model", "serial_number", "bios_version"]]
+for row in rows:
+    host, code = row.rsplit(",", 1)
+    want.append([host, code] + {"0": facts, "1": ["#WMIERROR#"] * 4}.get(code, [""] * 4))
+with open(path, newline="", encoding="utf-8") as f:
+    got = list(csv.reader(f, strict=True))
+if got != want:
+    sys.exit("\n".join([f"{path} reads as"] + [f"  {r}" for r in got] + ["wanted"] +
+                       [f"  {r}" for r in want]))
+EOF
+)
+
+# The playbook on this machine, in a private mount namespace over those
+# facts: hosts that report, fail the connection, refuse the switches, cannot
+# get Kelvarin, cannot be reached (a closed port on the loopback); the
+# folder Kelvarin runs from has a blank in its name.
+tar -xzf "$work/a"/kelvarin-*-linux-"$(uname -m)".tar.gz -C "$work"
+mkdir -p "$work/sys/firmware" "$work/sys/class/dmi/id" "$work/host tmp"
+python3 -c "$facts_py" lay "$work/sys/class/dmi/id"
+local="ansible_connection=local ansible_python_interpreter=/usr/bin/python3"
+cat >"$work/hosts" <<EOF
+box $local
+bad $local kelvarin_switches="/C /A /U someone"
+refused $local kelvarin_switches=/V
+lost ansible_connection=local ansible_python_interpreter=/nonexistent/python3
+gone ansible_host=127.0.0.1 ansible_port=1 ansible_ssh_common_args="-o ConnectTimeout=2"
 EOF
 unshare -m sh -c 'mount --bind "$1/sys/firmware" /sys/firmware && mount --bind "$1/sys/class" /sys/class && shift && exec "$@"' \
   sh "$work" ansible-playbook -i "$work/hosts" contrib/ansible/inventory.yml \
-  -e "kelvarin_binary=$(echo "$work"/kelvarin-*-linux-*/bin/kelvarin)" -e "inventory_csv=$work/fleet.csv" \
-  -e "kelvarin_tmp=$work/hosttmp" >/dev/null
-[ -z "$(ls -A "$work/hosttmp")" ] || fail "the playbook left files on a host"
-diff "$work/fleet.csv" - <<'EOF' || fail "the playbook gathered another CSV"
-"host","exit_code","manufacturer","model","serial_number","bios_version"
-"bad",1,"#WMIERROR#","#WMIERROR#","#WMIERROR#","#WMIERROR#"
-"gone",unreachable,,,,
-"here",0,"Dell Inc.","PowerEdge R630 19" & <1U>","790H8D2","2.3.4"
-EOF
+  -e "kelvarin_binary=$(echo "$work"/kelvarin-*-linux-"$(uname -m)"/bin/kelvarin)" -e "inventory_csv=$work/fleet.csv" \
+  -e "{\"kelvarin_tmp\": \"$work/host tmp\"}" >/dev/null
+[ -z "$(ls -A "$work/host tmp")" ] || fail "the playbook left files on a host"
+python3 -c "$facts_py" exact "$work/fleet.csv" bad,1 box,0 gone,unreachable lost,failed refused,9 ||
+  fail "the playbook gathered another CSV"
 
-# The Windows script under Wine's cmd, over the stand-in registered in the
-# differential tests' prefix: this computer, then a name nobody answers to.
-folder="$prefix/drive_c/kelvarin-standin"
-[ -f "$folder/standin_server.dll" ] || fail "no stand-in server in $folder (run the differential tests first)"
-rm -rf "$folder/sys" && cp -r "$work/sys" "$folder/sys"
-printf '.\r\n# skipped\r\nno-such-host.invalid\r\n' >"$folder/hosts.txt"
-unzip -o -q -j "$work/a"/kelvarin-*-windows-x64.zip '*/kelvarin.exe' -d "$folder"
+# The Windows script under Wine's cmd, UTF-8 its ANSI code page, over the same
+# facts: the stand-in is registered as the WMI locator's COM server and reads
+# them from "sys" beside it.
+folder="$prefix/drive_c/kelvarin-release"
+[ -f "$standin" ] || fail "no stand-in server at $standin (build the windows-ci preset)"
+rm -rf "$folder" && mkdir -p "$folder"
+cp "$standin" "$folder/standin_server.dll"
+cp -r "$work/sys" "$folder/sys"
+unzip -q -j "$work/a"/kelvarin-*-windows-x64.zip '*/kelvarin.exe' -d "$folder"
 cp contrib/windows/inventory.cmd "$folder/"
+clsid=$(sed -n 's/.*kStandinClsid = "\(.*\)";/\1/p' tests/windows/standin_clsid.h)
+key='[HKEY_LOCAL_MACHINE\Software\Classes'
+printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' "$key\\WbemScripting.SWbemLocator\\CLSID]" \
+  "@=\"$clsid\"" '' "$key\\CLSID\\$clsid\\InprocServer32]" '@="C:\\kelvarin-release\\standin_server.dll"' \
+  '"ThreadingModel"="Both"' >"$folder/register.reg"
+win() {
+  (cd "$folder" && env -u DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
+    LC_ALL=hi_IN.UTF-8 timeout 120 wine "$@")
+}
+win reg import 'C:\kelvarin-release\register.reg' /reg:64 2>/dev/null || fail "the stand-in cannot be registered"
+left() { find "$prefix/drive_c/users" -name 'kelvarin-inventory-*' | sort; }
+before=$(left)
+# This computer, a comment, names nobody answers to (one that cmd would run).
+printf '.\r\n# skipped\r\nno-such-host.invalid\r\nx&y!PATH!.invalid\r\n' >"$folder/hosts.txt"
 code=0
-(cd "$folder" && WINEPREFIX="$prefix" WINEDEBUG=-all timeout 120 wine cmd /c inventory.cmd hosts.txt fleet.csv) ||
-  code=$?
+win cmd /c inventory.cmd hosts.txt fleet.csv || code=$?
 [ "$code" = 1 ] || fail "inventory.cmd exits with $code"
-diff <(tr -d '\r' <"$folder/fleet.csv") - <<'EOF' || fail "inventory.cmd wrote another CSV"
-"host","exit_code","manufacturer","model","serial_number","bios_version"
-".",0,"Dell Inc.","PowerEdge R630 19" & <1U>","790H8D2","2.3.4"
-"no-such-host.invalid",1,"#WMIERROR#","#WMIERROR#","#WMIERROR#","#WMIERROR#"
-EOF
+python3 -c "$facts_py" cmd "$folder/fleet.csv" .,0 no-such-host.invalid,1 'x&y!PATH!.invalid,1' ||
+  fail "inventory.cmd wrote another CSV"
+# Two runs started together keep their rows apart: one asks only this
+# computer, the other only a host nobody answers to.
+printf '.\r\n.\r\n.\r\n' >"$folder/here.txt"
+printf 'none.invalid\r\nnone.invalid\r\nnone.invalid\r\n' >"$folder/none.txt"
+win cmd /c inventory.cmd here.txt here.csv & here=$!
+win cmd /c inventory.cmd none.txt none.csv & none=$!
+code=0 && wait "$here" || code=$?
+[ "$code" = 0 ] || fail "inventory.cmd beside another run exits with $code"
+code=0 && wait "$none" || code=$?
+[ "$code" = 1 ] || fail "inventory.cmd beside another run exits with $code"
+python3 -c "$facts_py" cmd "$folder/here.csv" .,0 .,0 .,0 &&
+  python3 -c "$facts_py" cmd "$folder/none.csv" none.invalid,1 none.invalid,1 none.invalid,1 ||
+  fail "two runs of inventory.cmd mixed their rows"
+[ "$(left)" = "$before" ] || fail "inventory.cmd left its folder"
+rm -rf "$folder"
 echo "release check: archives reproducible, linters clean, package and install layout right, fleet recipes gather their CSV"

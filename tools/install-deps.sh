@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what building and testing need.
 #   tools/install-deps.sh            build tools only (to build and run Kelvarin)
-#   tools/install-deps.sh --release  also the mingw-w64 cross compiler and zip
+#   tools/install-deps.sh --release  also the mingw-w64 and Linux cross compilers and zip
 #   tools/install-deps.sh --tests    also GoogleTest, clang's fuzzer runtime, Wine,
-#                                    and what checks the packages and the fleet recipes
+#                                    and what checks the packages and the fleet recipes,
+#                                    and qemu-user, which runs the cross-built tests
 set -euo pipefail
 
 packages=(cmake ninja-build g++)
+# The Linux machines released besides this one.
+cross=(g++-aarch64-linux-gnu g++-arm-linux-gnueabihf g++-riscv64-linux-gnu)
 case "${1:-}" in
-  --release) packages+=(g++-mingw-w64-x86-64 zip git) ;;
+  --release) packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 zip git "${cross[@]}") ;;
   --tests) packages+=(libgtest-dev clang clang-format clang-tidy libclang-rt-14-dev git
-                      g++-mingw-w64-x86-64 wine wine64 python3 util-linux
-                      zip unzip mandoc man-db lintian ansible-core) ;;
+                      g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386
+                      python3 util-linux
+                      zip unzip mandoc man-db lintian ansible-core file
+                      "${cross[@]}" g++-s390x-linux-gnu googletest qemu-user-static) ;;
 esac
 
 missing=()
@@ -25,5 +30,10 @@ if [ "$(id -u)" != 0 ]; then
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+# wine32 (the x86 kelvarin.exe on Wine's 32-bit side) is an i386 package.
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
+   ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds both executables and runs every test: unit and whole-run tests, the
-# black-box runs of the Linux binary and of the Windows one under Wine, the
-# two builds compared on the same SMBIOS tables (the Windows one under Wine
-# with the WMI stand-in as its COM server), the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the fuzzers for a bounded
+# black-box runs of the Linux binary and of the Windows ones under Wine (x64,
+# and x86 on Wine's 32-bit side), the two builds compared on the same SMBIOS
+# tables (the Windows one under Wine with the WMI stand-in as its COM
+# server), the same suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and cross-built for
+# aarch64, armhf, riscv64 and s390x under qemu-user, the fuzzers for a bounded
 # time, the release archives, package, manual page and fleet recipes, and the
 # real SMBIOS tables beside the checkout.
 set -euo pipefail
@@ -15,19 +17,25 @@ tools/install-deps.sh --tests
 
 step() { printf '\n=== %s\n' "$*"; }
 
-step "Windows executable (mingw-w64)"
-cmake --preset windows-ci
-cmake --build --preset windows-ci
+step "Windows executables, x64 and x86 (mingw-w64)"
+for preset in windows-ci windows-x86-ci; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+done
 exe="$top/build/windows-ci/src/kelvarin.exe"
 verinfo="$top/build/windows-ci/tools/verinfo.exe"
 standin="$top/build/windows-ci/tests/windows/standin_server.dll"
-size=$(stat -c %s "$exe")
-echo "kelvarin.exe: $size bytes, stripped (at most $((256 * 1024)))"
+x86="$top/build/windows-x86-ci"
+echo "kelvarin.exe: x64 $(stat -c %s "$exe") bytes (at most $((256 * 1024)))," \
+  "x86 $(stat -c %s "$x86/src/kelvarin.exe") bytes (at most $((288 * 1024))), stripped"
 
 step "Wine prefixes"
 # One keeps Wine's own WMI; in the other the tests register the stand-in.
+# The x86 executable gets the same pair with Wine's 32-bit side only.
 prefix=$(tools/wine-prefix.sh "$top/build/wineprefix")
 standin_prefix=$(tools/wine-prefix.sh "$top/build/wineprefix-standin")
+prefix_x86=$(tools/wine-prefix.sh "$top/build/wineprefix-x86" win32)
+standin_prefix_x86=$(tools/wine-prefix.sh "$top/build/wineprefix-standin-x86" win32)
 
 step "Linux build and tests"
 cmake --preset dev -DKELVARIN_WINDOWS_EXE="$exe" -DKELVARIN_WINDOWS_VERINFO="$verinfo" \
@@ -35,6 +43,18 @@ cmake --preset dev -DKELVARIN_WINDOWS_EXE="$exe" -DKELVARIN_WINDOWS_VERINFO="$ve
   -DKELVARIN_WINE_STANDIN_PREFIX="$standin_prefix"
 cmake --build --preset dev
 ctest --preset dev -j2
+
+step "The Wine tests again, on the x86 executable"
+# The same tests, from a second configuration of the Linux build that points
+# them at the x86 files and the 32-bit prefixes.
+start=$SECONDS
+cmake --preset dev -B build/dev-x86 -DKELVARIN_WINDOWS_EXE="$x86/src/kelvarin.exe" \
+  -DKELVARIN_WINDOWS_VERINFO="$x86/tools/verinfo.exe" -DKELVARIN_WINE_PREFIX="$prefix_x86" \
+  -DKELVARIN_WINDOWS_STANDIN_DLL="$x86/tests/windows/standin_server.dll" \
+  -DKELVARIN_WINE_STANDIN_PREFIX="$standin_prefix_x86" -DKELVARIN_WINE_ARCH=win32
+cmake --build build/dev-x86 --target kelvarin_process_tests
+ctest --test-dir build/dev-x86 -R '^(Process\.(ExitCodes|Windows)|Differential\.)' --output-on-failure
+echo "x86: built and Wine tests run in $((SECONDS - start)) s"
 
 step "Static checks (clang-format, clang-tidy)"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
@@ -52,6 +72,17 @@ cmake --build --preset sanitize
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset sanitize -j2
 
+step "Linux on other machines (cross builds, tests under qemu-user)"
+# The same suites, the black-box runs of the binary included; s390x is
+# big-endian and is built for its tests only.
+for machine in aarch64 armhf riscv64 s390x; do
+  start=$SECONDS
+  cmake --preset "cross-$machine" >/dev/null
+  cmake --build --preset "cross-$machine"
+  ctest --preset "cross-$machine"
+  echo "$machine: built and tested in $((SECONDS - start)) s"
+done
+
 step "Fuzzers, ${fuzz_seconds} s each"
 cmake --preset fuzz
 cmake --build --preset fuzz
@@ -65,7 +96,8 @@ done
 
 step "Packages, manual page and fleet recipes"
 if [ "$(id -u)" = 0 ]; then
-  tools/check-release.sh "$prefix" "$standin_prefix" "$verinfo"
+  tools/check-release.sh "$prefix" "$standin_prefix" "$verinfo" "$standin" "$prefix_x86" \
+    "$x86/tools/verinfo.exe"
 else
   echo "skipped: needs root (dpkg, a private mount namespace)"
 fi
