@@ -66,7 +66,7 @@ TEST(Conversion, CodePageIsUtf8WithReplacements) {
   // clang-format off
   const std::pair<std::string, std::u16string> widened[] = {
       {"Dell", u"Dell"}, {"\xC3\xA9\xDF", u"\u00E9\uFFFD"}, {"\xE4\xB8\xAD", u"\u4E2D"},
-      {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", u"\U00010000\U0010FFFF"}, {"a\0b"s, u"a\0b"s},
+      {"\xF1\x80\x80\x80\xF4\x8F\xBF\xBF", u"\U00040000\U0010FFFF"}, {"a\0b"s, u"a\0b"s},
       {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"}, {"\xC1\xBF", u"\uFFFD\uFFFD"}, {"\xF8", u"\uFFFD"},
       {"\xF0\x8F\xBF\xBF", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, {"\xE4\xB8", u"\uFFFD\uFFFD"},
@@ -92,12 +92,16 @@ TEST(Conversion, CodePageIsUtf8WithReplacements) {
     EXPECT_EQ(out.substr(0, static_cast<std::size_t>(n)), bytes);
     EXPECT_EQ(usedDefault, bytes.find('?') != std::string::npos);
   }
+  // Counted with the terminating zero; a buffer too small takes nothing.
+  EXPECT_EQ(MultiByteToWideChar(0, 1, "ab", -1, nullptr, 0), 3);
+  EXPECT_EQ(WideCharToMultiByte(0, 0, u"\u00E9", 1, std::string(1, 'x').data(), 1, nullptr, nullptr), 0);
 }
 
 TEST(Conversion, GuidsInAnyWriting) {
   // clang-format off
   const std::pair<const char*, const IID*> cases[] = {
-      {"{00020404-0000-0000-c000-000000000046}", &IID_IEnumVARIANT},
+      {"{00020404-0000-0000-c000-000000000046}", &IID_IEnumVARIANT}, {"{0002040400000000C000000000000046}", &IID_IEnumVARIANT},
+      {"{76a6415f-cb41-11d1-8b02-00600806d9b6}", &IID_ISWbemObjectSet}, {"{76A6415F-CB41-11D1-8B02-00600806D9B6}", &IID_ISWbemObjectSet},
       {"x{-0002 0400-0000 0000-C000 0000 0000 0046 -}", &IID_IDispatch},
       {"{00020404-0000-0000-g000-000000000046}", nullptr}, {"00020404-0000-0000-c000-000000000046", nullptr},
       {"{00020404-0000-0000-c000-000000000046 ", nullptr}, {"{0002}", nullptr}};
@@ -119,10 +123,12 @@ TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
     ObjectRef locator, none, services;
     AutoCreateObject(locator, "WbemScripting.SWbemLocator" + std::string(14, 'x'), IID_IDispatch);
     EXPECT_EQ(LastAutomationResult(), 0) << "a ProgID past 39 characters is not looked up";
+    AutoCreateObject(locator, "wbemscripting.swbemlocator", IID_IUnknown);
+    EXPECT_TRUE(AutoIsObject(locator));
     AutoCreateObject(locator, "wbemscripting.swbemlocator", IID_IDispatch);
     UniqueVariant result, query, set;
     AutoInvoke(locator, "NOSUCH", InvokeKind::Method, {}, result.get());
-    EXPECT_EQ(LastAutomationResult(), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(LastAutomationResult(), MakeHresult(0x80020006U));  // DISP_E_UNKNOWNNAME
     AutoInvoke(locator, "connectserver", InvokeKind::Method, {}, result.get());
     AutoInvoke(none, "CONNECTSERVER", InvokeKind::Method, {}, result.get());
     EXPECT_FALSE(AutoIsObject(AutoGetSubobject(none, "SECURITY_")));
