@@ -94,7 +94,8 @@ TEST(Conversion, CodePageIsUtf8WithReplacements) {
   }
   // Counted with the terminating zero; a buffer too small takes nothing.
   EXPECT_EQ(MultiByteToWideChar(0, 1, "ab", -1, nullptr, 0), 3);
-  EXPECT_EQ(WideCharToMultiByte(0, 0, u"\u00E9", 1, std::string(1, 'x').data(), 1, nullptr, nullptr), 0);
+  EXPECT_EQ(
+      WideCharToMultiByte(0, 0, u"\u00E9", 1, std::string(1, 'x').data(), 1, nullptr, nullptr), 0);
 }
 
 TEST(Conversion, GuidsInAnyWriting) {
