@@ -1,6 +1,6 @@
 // Runs the real executables as a script would: the Linux binary, in a private
 // mount namespace when it must see chosen firmware, and the Windows one under
-// Wine. KELVARIN_BIN and KELVARIN_WINE_PREFIX_SCRIPT come from the build.
+// Wine. KELVARIN_BIN and KELVARIN_TOOLS come from the build.
 #pragma once
 
 #include <fcntl.h>
@@ -84,19 +84,9 @@ inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output:
   return outcome;
 }
 
-// The Linux binary with sysRoot's firmware/ and class/ as /sys/firmware and
-// /sys/class.
+// The Linux binary over sysRoot's firmware/ and class/ at the sysfs paths.
 inline Outcome RunInNamespace(const std::string& sysRoot, const std::vector<std::string>& args) {
-  std::vector<std::string> argv{
-      "unshare",
-      "-m",
-      "sh",
-      "-c",
-      "set -e; for d in firmware class; do mount -t tmpfs none /sys/$d;"
-      " [ ! -d \"$1/$d\" ] || cp -r \"$1/$d/.\" /sys/$d/; done; shift; exec \"$@\"",
-      "sh",
-      sysRoot};
-  argv.push_back(KELVARIN_BIN);
+  std::vector<std::string> argv{KELVARIN_TOOLS "/with-firmware.sh", sysRoot, KELVARIN_BIN};
   argv.insert(argv.end(), args.begin(), args.end());
   return RunProcess(argv);
 }
@@ -116,7 +106,7 @@ inline bool WineReady(const std::string& prefix, const std::vector<std::string>&
     if (!std::filesystem::is_regular_file(file)) return false;
   }
   if (!setUp.contains(prefix)) {
-    setUp[prefix] = RunProcess({"sh", KELVARIN_WINE_PREFIX_SCRIPT, prefix, KELVARIN_WINE_ARCH},
+    setUp[prefix] = RunProcess({KELVARIN_TOOLS "/wine-prefix.sh", prefix, KELVARIN_WINE_ARCH},
                                Output::Captured, 600)
                         .code;
   }

@@ -30,13 +30,13 @@ done
 cmake --preset release >/dev/null
 cmake --build --preset release --target kelvarin >/dev/null
 
-unshare -m bash -s "$(cd "$table" && pwd)" "$top/build/release/src/kelvarin" "$runs" <<'INNER'
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+mkdir -p "$root/firmware/dmi/tables"
+cp "$table/DMI" "$table/smbios_entry_point" "$root/firmware/dmi/tables/"
+tools/with-firmware.sh "$root" bash -s "$top/build/release/src/kelvarin" "$runs" <<'INNER'
 set -euo pipefail
-table=$1 kelvarin=$2 runs=$3
-mount -t tmpfs none /sys/firmware
-mkdir -p /sys/firmware/dmi/tables
-cp "$table/DMI" "$table/smbios_entry_point" /sys/firmware/dmi/tables/
-mount -t tmpfs none /sys/class
+kelvarin=$1 runs=$2
 
 wall() {  # mean wall time of one run, in microseconds
   local start end

@@ -164,9 +164,7 @@ for tree in "$fw"/*; do
   for machine in "$native" "${!qemu[@]}"; do
     for args in "" /V /C; do
       code=0
-      unshare -m sh -c 'for d in firmware class; do mount -t tmpfs none "/sys/$d"
-        [ ! -d "$1/$d" ] || cp -r "$1/$d/." "/sys/$d/"; done; shift; exec "$@"' \
-        sh "$tree" ${qemu[$machine]:+"qemu-${qemu[$machine]}-static"} \
+      tools/with-firmware.sh "$tree" ${qemu[$machine]:+"qemu-${qemu[$machine]}-static"} \
         "$work/cross"/kelvarin-*-linux-"$machine"/bin/kelvarin $args >>"$work/cross/$machine.out" || code=$?
       echo "exit code $code" >>"$work/cross/$machine.out"
     done
@@ -231,8 +229,7 @@ refused $local kelvarin_switches=/V
 lost ansible_connection=local ansible_python_interpreter=/nonexistent/python3
 gone ansible_host=127.0.0.1 ansible_port=1 ansible_ssh_common_args="-o ConnectTimeout=2"
 EOF
-unshare -m sh -c 'mount --bind "$1/sys/firmware" /sys/firmware && mount --bind "$1/sys/class" /sys/class && shift && exec "$@"' \
-  sh "$work" ansible-playbook -i "$work/hosts" contrib/ansible/inventory.yml \
+tools/with-firmware.sh "$work/sys" ansible-playbook -i "$work/hosts" contrib/ansible/inventory.yml \
   -e "kelvarin_binary=$(echo "$work"/kelvarin-*-linux-"$(uname -m)"/bin/kelvarin)" -e "inventory_csv=$work/fleet.csv" \
   -e "{\"kelvarin_tmp\": \"$work/host tmp\"}" >/dev/null
 [ -z "$(ls -A "$work/host tmp")" ] || fail "the playbook left files on a host"
@@ -242,23 +239,15 @@ python3 -c "$facts_py" exact "$work/fleet.csv" bad,1 box,0 gone,unreachable lost
 # The Windows script under Wine's cmd, UTF-8 its ANSI code page, over the same
 # facts: the stand-in is registered as the WMI locator's COM server and reads
 # them from "sys" beside it.
-folder="$prefix/drive_c/kelvarin-release"
 [ -f "$standin" ] || fail "no stand-in server at $standin (build the windows-ci preset)"
-rm -rf "$folder" && mkdir -p "$folder"
-cp "$standin" "$folder/standin_server.dll"
-cp -r "$work/sys" "$folder/sys"
+folder=$(tools/wine-standin.sh "$prefix" "$standin") || fail "the stand-in cannot be registered"
+rm -rf "$folder/sys" && cp -r "$work/sys" "$folder/sys"
 unzip -q -j "$work/a"/kelvarin-*-windows-x64.zip '*/kelvarin.exe' -d "$folder"
 cp contrib/windows/inventory.cmd "$folder/"
-clsid=$(sed -n 's/.*kStandinClsid = "\(.*\)";/\1/p' tests/windows/standin_clsid.h)
-key='[HKEY_LOCAL_MACHINE\Software\Classes'
-printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' "$key\\WbemScripting.SWbemLocator\\CLSID]" \
-  "@=\"$clsid\"" '' "$key\\CLSID\\$clsid\\InprocServer32]" '@="C:\\kelvarin-release\\standin_server.dll"' \
-  '"ThreadingModel"="Both"' >"$folder/register.reg"
 win() {
   (cd "$folder" && env -u DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
     LC_ALL=hi_IN.UTF-8 timeout 120 wine "$@")
 }
-win reg import 'C:\kelvarin-release\register.reg' /reg:64 2>/dev/null || fail "the stand-in cannot be registered"
 left() { find "$prefix/drive_c/users" -name 'kelvarin-inventory-*' | sort; }
 before=$(left)
 # This computer, a comment, names nobody answers to (one that cmd would run).
