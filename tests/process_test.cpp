@@ -73,9 +73,9 @@ class Differential : public ::testing::Test {
     if (::geteuid() != 0 || !WineReady(prefix_, {kExe, KELVARIN_WINDOWS_STANDIN_DLL})) {
       GTEST_SKIP() << "needs root, kelvarin.exe, standin_server.dll and Wine";
     }
-    ASSERT_EQ(RunProcess({KELVARIN_TOOLS "/wine-standin.sh", prefix_, KELVARIN_WINDOWS_STANDIN_DLL})
-                  .code,
-              0);
+    ASSERT_EQ(
+        RunProcess({KELVARIN_TOOLS "/wine-standin.sh", prefix_, KELVARIN_WINDOWS_STANDIN_DLL}).code,
+        0);
   }
   // One table for both builds; the Linux run, then the Windows one.
   std::pair<Outcome, Outcome> Both(const std::string& table, std::vector<std::string> args,
