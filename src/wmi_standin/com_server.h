@@ -123,16 +123,6 @@ inline const VARIANT* PositionalArgument(const DISPPARAMS& params, UINT index) {
   return EndOfReferences(&params.rgvarg[params.cArgs - 1 - index]);
 }
 
-// The value of a property write: the argument named DISPID_PROPERTYPUT.
-inline const VARIANT* PutValue(const DISPPARAMS& params) {
-  for (UINT i = 0; i < params.cNamedArgs && i < params.cArgs; ++i) {
-    if (params.rgdispidNamedArgs[i] == DISPID_PROPERTYPUT) {
-      return EndOfReferences(&params.rgvarg[i]);
-    }
-  }
-  return nullptr;
-}
-
 // Stores UTF-8 text as VT_BSTR, or VT_NULL when there is none. UTF-8 whatever
 // the ANSI code page: the strings must reach the caller as the characters
 // they are, as WMI's do, and only the caller converts to its code page.

@@ -68,7 +68,6 @@ class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
   HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* items, ULONG* fetched) override {
     ULONG done = 0;
     for (; done < count && position_ < result_.cls->instances.size(); ++done) {
-      VariantInit(&items[done]);
       items[done].vt = VT_DISPATCH;
       items[done].pdispVal = new WmiObject(result_, position_++);
     }
@@ -180,8 +179,7 @@ class Locator final : public DispatchBase<> {
   DISPID FindMember(com::MemberName name) override {
     return MemberIs(name, "CONNECTSERVER") ? kConnectServer : DISPID_UNKNOWN;
   }
-  HRESULT InvokeMember(DISPID, WORD flags, const DISPPARAMS& params, VARIANT* result) override {
-    if ((flags & DISPATCH_METHOD) == 0) return DISP_E_MEMBERNOTFOUND;
+  HRESULT InvokeMember(DISPID, WORD, const DISPPARAMS& params, VARIANT* result) override {
     // No remote transport in this build: any other host is out of reach.
     if (!IsLocalHost(ArgumentText(params, 0), OwnHostName())) return kRpcServerUnavailable;
     if (!ArgumentText(params, 2).empty()) return kWbemLocalCredentials;
