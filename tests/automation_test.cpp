@@ -103,6 +103,7 @@ TEST(Conversion, GuidsInAnyWriting) {
   // clang-format off
   const std::pair<const char*, const IID*> cases[] = {
       {"{00020404-0000-0000-c000-000000000046}", &IID_IEnumVARIANT}, {"{0002040400000000C000000000000046}", &IID_IEnumVARIANT},
+      {"{00000000-0000-0000-C000-000000000046}", &IID_IUnknown}, {"{00000000-0000-0000-0000-000000000000}", &IID_NULL},
       {"{76a6415f-cb41-11d1-8b02-00600806d9b6}", &IID_ISWbemObjectSet}, {"{76A6415F-CB41-11D1-8B02-00600806D9B6}", &IID_ISWbemObjectSet},
       {"x{-0002 0400-0000 0000-C000 0000 0000 0046 -}", &IID_IDispatch},
       {"{00020404-0000-0000-g000-000000000046}", nullptr}, {"00020404-0000-0000-c000-000000000046", nullptr},

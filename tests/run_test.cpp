@@ -108,17 +108,17 @@ TEST_F(Run, PrintsExactlyAndEndsWithItsCode) {
       {"/V", Boards({"B-1", ""}),
        kStep1 + Lines({" + Found BIOS Version", " - Still looking for Serial Number...", "Checking Win32_BaseBoard...",
                        " + Found Serial Number", " + Found Serial Number"}) + Report("Acme", "Rocket 9", "B-1", "2.1"), 0},
-      {"/V", Machine("x", "x", "x", {}, "2.1", [](auto& s) {
+      {"/V", Machine("x", "x", {}, {}, "2.1", [](auto& s) {
          s.classes["Win32_ComputerSystem"].count = 0;
          s.classes["Win32_BaseBoard"] = {{{{"SERIALNUMBER", "B"}}}, Fault::NoEnumerator};
          s.classes["Win32_ComputerSystemProduct"] = {{{{"IDENTIFYINGNUMBER", "P"}}}, Fault::ResetFails};
          s.classes["Win32_SystemEnclosure"].fault = Fault::QueryFails; }),
        "Checking Win32_ComputerSystem...\r\n" + kNone +
-           Lines({"Checking Win32_BIOS...", " + Found Manufacturer", " + Found BIOS Version",
+           Lines({"Checking Win32_BIOS...", " + Found BIOS Version", " - Still looking for Manufacturer...",
                   " - Still looking for Model...", " - Still looking for Serial Number...",
                   "Checking Win32_BaseBoard...", " - Unable to get a pointer to the iEnumVARIANT interface",
                   "Checking Win32_ComputerSystemProduct...", " - Unable to enumerate collection",
-                  "Checking Win32_SystemEnclosure..."}) + kNone + Report("x", "", "", "2.1"), 0},
+                  "Checking Win32_SystemEnclosure..."}) + kNone + Report("", "", "", "2.1"), 0},
       {"/C", Boards({"B-1"}, Fault::NotEnumerator), "Acme,Rocket 9,#NOTFOUND#,2.1\r\n", 0},
       {"/C", Boards({"B-1"}, Fault::EmptyFirst, 2), "Acme,Rocket 9,B-1,2.1\r\n", 0},
       {"/C", Boards({"B-1", "B-2"}, Fault::None, 3), "Acme,Rocket 9,B-2,2.1\r\n", 0},

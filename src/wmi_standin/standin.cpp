@@ -108,18 +108,6 @@ class ObjectSet final : public com::ObjectSetBase {
   QueryResult result_;
 };
 
-class Security final : public DispatchBase<> {
- protected:
-  static constexpr DISPID kImpersonationLevel = 1;
-  DISPID FindMember(com::MemberName name) override {
-    return MemberIs(name, "IMPERSONATIONLEVEL") ? kImpersonationLevel : DISPID_UNKNOWN;
-  }
-  // Only written; one machine's own firmware needs no impersonation.
-  HRESULT InvokeMember(DISPID, WORD flags, const DISPPARAMS&, VARIANT*) override {
-    return (flags & DISPATCH_PROPERTYPUT) != 0 ? S_OK : DISP_E_MEMBERNOTFOUND;
-  }
-};
-
 // The class of "SELECT ... FROM class" (keywords in any case). Every property
 // of the class can be read, selected or not.
 HRESULT ParseSelect(const Catalog& catalog, std::string_view wql, const ClassData*& cls) {
@@ -135,18 +123,14 @@ class Services final : public DispatchBase<> {
   explicit Services(std::shared_ptr<const Catalog> catalog) : catalog_(std::move(catalog)) {}
 
  protected:
-  static constexpr DISPID kSecurity = 1;
-  static constexpr DISPID kExecQuery = 2;
+  // No Security_ object: one machine's own firmware needs no impersonation,
+  // and the program goes on without one.
+  static constexpr DISPID kExecQuery = 1;
   DISPID FindMember(com::MemberName name) override {
-    if (MemberIs(name, "SECURITY_")) return kSecurity;
     return MemberIs(name, "EXECQUERY") ? kExecQuery : DISPID_UNKNOWN;
   }
-  HRESULT InvokeMember(DISPID id, WORD flags, const DISPPARAMS& params, VARIANT* result) override {
+  HRESULT InvokeMember(DISPID, WORD flags, const DISPPARAMS& params, VARIANT* result) override {
     if (!com::IsRead(flags)) return DISP_E_MEMBERNOTFOUND;
-    if (id == kSecurity) {
-      com::SetObjectResult(result, ComPtr<IDispatch>::Attach(new Security()).get());
-      return S_OK;
-    }
     const ClassData* cls = nullptr;
     const HRESULT parsed = ParseSelect(*catalog_, ArgumentText(params, 0), cls);
     if (parsed != S_OK) return parsed;

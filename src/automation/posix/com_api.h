@@ -64,7 +64,6 @@ inline constexpr HRESULT E_NOINTERFACE = MakeHresult(0x80004002U);
 inline constexpr HRESULT E_FAIL = MakeHresult(0x80004005U);
 inline constexpr HRESULT E_OUTOFMEMORY = MakeHresult(0x8007000EU);
 inline constexpr HRESULT E_INVALIDARG = MakeHresult(0x80070057U);
-inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHresult(0x80040110U);
 inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHresult(0x80040154U);
 inline constexpr HRESULT CO_E_CLASSSTRING = MakeHresult(0x800401F3U);
 inline constexpr HRESULT CO_E_NOTINITIALIZED = MakeHresult(0x800401F0U);

@@ -162,12 +162,10 @@ HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid) {
   return S_OK;
 }
 
-HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* /*outer*/, DWORD /*context*/, REFIID riid,
                          void** object) {
   *object = nullptr;
   if (t_initialised == 0) return CO_E_NOTINITIALIZED;
-  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-  if ((context & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
   kelvarin::posix_com::ClassFactoryFn factory;
   {
     auto& registry = TheRegistry();
