@@ -1,6 +1,6 @@
 // The WMI scripting objects for systems without WMI: a locator, services,
-// security object, object sets, enumerators and objects that answer through
-// IDispatch like the Windows ones, serving a catalog of the five classes.
+// object sets, enumerators and objects that answer through IDispatch like
+// the Windows ones, serving a catalog of the five classes.
 #pragma once
 
 #include <string_view>
