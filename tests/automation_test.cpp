@@ -44,14 +44,6 @@ TEST(Conversion, OnlyStringsGiveTextAndNumbersAreReadAtTheirWidth) {
     EXPECT_EQ(VariantToText(value), expected) << "tag " << value.vt;
     EXPECT_DOUBLE_EQ(VariantToNumber(value), number) << "tag " << value.vt;
   }
-  int object = 0;
-  for (const VARIANT& v : {Pointing(9, &object), Pointing(13, &object), Pointing(26, &object)}) {
-    EXPECT_EQ(VariantToPointer(v), reinterpret_cast<std::uintptr_t>(&object)) << v.vt;
-    EXPECT_NE(VariantToNumber(v), 0);
-  }
-  const void* at = &object;
-  EXPECT_EQ(VariantToPointer(Pointing(0x4009, &at)), reinterpret_cast<std::uintptr_t>(&object));
-  EXPECT_EQ(VariantToPointer(Pointing(3, at)), 0U);
   UniqueVariant zero;
   zero->vt = 8;
   zero->bstrVal = SysAllocStringLen(u"A\0B", 3);

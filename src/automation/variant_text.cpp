@@ -118,10 +118,7 @@ double VariantToNumber(const VARIANT& value) {
 }
 
 std::uintptr_t VariantToPointer(const VARIANT& value) {
-  VARTYPE tag = VT_EMPTY;
-  const void* at = ValueOf(value, tag);
-  if (at == nullptr || (tag != VT_DISPATCH && tag != VT_UNKNOWN && tag != VT_PTR)) return 0;
-  return Read<std::uintptr_t>(at);
+  return value.vt == VT_DISPATCH ? reinterpret_cast<std::uintptr_t>(value.pdispVal) : 0;
 }
 
 UniqueBstr WidenName(std::string_view name) {

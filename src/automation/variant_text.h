@@ -34,8 +34,8 @@ void TextToVariant(std::string_view text, VARIANT& target, UINT codePage = CP_AC
 // Numbers and pointers as a number; 0 for everything else. Text is never parsed.
 double VariantToNumber(const VARIANT& value);
 
-// The object pointer a VARIANT holds (VT_DISPATCH, VT_UNKNOWN, VT_PTR), at full
-// width so that 64-bit pointers survive; 0 for everything else.
+// The object set's pointer a VT_DISPATCH holds, at full width so that 64-bit
+// pointers survive (a double does not hold them all); 0 for everything else.
 std::uintptr_t VariantToPointer(const VARIANT& value);
 
 // Each byte becomes one UTF-16 character of the same value.
