@@ -10,7 +10,6 @@
 #include "app/driver.h"
 #include "app/standard_console.h"
 #include "fake_wmi.h"
-#include "report/csv.h"
 #include "support.h"
 
 // Rows name only the options that differ from the defaults.
@@ -154,10 +153,7 @@ TEST_F(Run, CallsWmiWithTheseArguments) {
        std::string(local).insert(local.find("security."), "services.SECURITY_ 1 []|")},
       {"/M \\\\srv1. /U \"dom\\me\" /P s3cret /K", Full(fails),
        "locator.CONNECTSERVER 1 [ref R8:128.000000, ref BSTR:\"Kerberos:\", ref BSTR:null, ref "
-       "BSTR:\"s3cret\", ref BSTR:\"dom\\me\", ref BSTR:\"root\\CIMV2\", ref BSTR:\"SRV1\"]|"},
-      {"/M host /L", Full(fails),
-       "locator.CONNECTSERVER 1 [ref R8:128.000000, ref BSTR:\"NTLMDomain:\", ref BSTR:null, ref "
-       "BSTR:null, ref BSTR:null, ref BSTR:\"root\\CIMV2\", ref BSTR:\"HOST\"]|"}};
+       "BSTR:\"s3cret\", ref BSTR:\"dom\\me\", ref BSTR:\"root\\CIMV2\", ref BSTR:\"SRV1\"]|"}};
   // clang-format on
   for (const auto& [tail, scenario, log] : cases) {
     InstallFakeWmi(scenario);
@@ -171,28 +167,6 @@ TEST_F(Run, CallsWmiWithTheseArguments) {
   const char* const arguments[] = {"/C", "x\" /V", "/N"};
   EXPECT_EQ(RunInventoryFromArguments(arguments, console), ExitCode::UsageError);
   EXPECT_EQ(console.trace + g_log, "\r\n\ax\" /V was unexpected.\r\n<1000>" + Usage());
-}
-
-// The CSV encoding's own edges: markers, taboo and delimiter replacement,
-// quoting and join, in that order.
-TEST(Csv, MarksReplacesQuotesAndJoinsInThatOrder) {
-  // clang-format off
-  const std::tuple<InventoryRecord, RunOptions, std::string> cases[] = {
-      {{"Acme \"X\", Inc.", "", "S", "B"}, {}, "\"Acme \"X\", Inc.\",#NOTFOUND#,S,B"},
-      {{"Big Box", "M 2", "S", "B"}, {.delimiter = " "}, "\"Big Box\" \"M 2\" S B"},
-      {{"", "a'b", "S", "B"}, {.delimiter = "#", .tabooReplacement = "#"},
-       "\"#NOTFOUND#\"#\"a#b\"#S#B"},
-      {{"", "a'b", "S", "B"},
-       {.delimiter = "#", .delimiterReplacement = "-", .tabooReplacement = "#"},
-       "-NOTFOUND-#a-b#S#B"},
-      {{"a;b", "M", "S", "B"}, {.delimiter = ";", .delimiterReplacement = ";"}, "\"a;b\";M;S;B"},
-  };
-  // clang-format on
-  for (const auto& [record, options, line] : cases) EXPECT_EQ(EncodeCsvLine(record, options), line);
-  EXPECT_EQ(CsvErrorLine({}), kErrorLine);
-  // Neither replacement touches the error markers, and only /A quotes them.
-  EXPECT_EQ(CsvErrorLine({.delimiter = "#", .delimiterReplacement = "-", .tabooReplacement = "_"}),
-            "#WMIERROR###WMIERROR###WMIERROR###WMIERROR#");
 }
 
 // A signal cuts the sleep short; the pause sleeps what is left.

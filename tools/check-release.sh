@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 wine_prefix=$1 prefix=$2 verinfo=$3
-standin=$(realpath "${4:-build/windows-ci/tests/windows/standin_server.dll}")
+standin=$(realpath "${4:-build/windows-ci/tools/standin_server.dll}")
 # The x86 executable's version block, read by the x86 verinfo.exe in a 32-bit prefix.
 wine_prefix_x86=$(tools/wine-prefix.sh "${5:-build/wineprefix-x86}" win32)
 verinfo_x86=${6:-build/windows-x86-ci/tools/verinfo.exe}

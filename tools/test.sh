@@ -24,7 +24,7 @@ for preset in windows-ci windows-x86-ci; do
 done
 exe="$top/build/windows-ci/src/kelvarin.exe"
 verinfo="$top/build/windows-ci/tools/verinfo.exe"
-standin="$top/build/windows-ci/tests/windows/standin_server.dll"
+standin="$top/build/windows-ci/tools/standin_server.dll"
 x86="$top/build/windows-x86-ci"
 echo "kelvarin.exe: x64 $(stat -c %s "$exe") bytes (at most $((256 * 1024)))," \
   "x86 $(stat -c %s "$x86/src/kelvarin.exe") bytes (at most $((288 * 1024))), stripped"
@@ -50,7 +50,7 @@ step "The Wine tests again, on the x86 executable"
 start=$SECONDS
 cmake --preset dev -B build/dev-x86 -DKELVARIN_WINDOWS_EXE="$x86/src/kelvarin.exe" \
   -DKELVARIN_WINDOWS_VERINFO="$x86/tools/verinfo.exe" -DKELVARIN_WINE_PREFIX="$prefix_x86" \
-  -DKELVARIN_WINDOWS_STANDIN_DLL="$x86/tests/windows/standin_server.dll" \
+  -DKELVARIN_WINDOWS_STANDIN_DLL="$x86/tools/standin_server.dll" \
   -DKELVARIN_WINE_STANDIN_PREFIX="$standin_prefix_x86" -DKELVARIN_WINE_ARCH=win32
 cmake --build build/dev-x86 --target kelvarin_process_tests
 ctest --test-dir build/dev-x86 -R '^(Process\.(ExitCodes|Windows)|Differential\.)' --output-on-failure

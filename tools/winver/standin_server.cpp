@@ -1,15 +1,15 @@
-// Test-only in-process COM server: the WMI stand-in behind a class factory,
-// so that the Windows executable can run its whole path (ProgID lookup,
+// An in-process COM server: the WMI stand-in behind a class factory, so that
+// the Windows executable can run its whole path (ProgID lookup,
 // CoCreateInstance, late-bound calls, enumeration) on a real COM runtime
-// against a known SMBIOS table. The table is the sysfs-like folder "sys"
-// beside this DLL; the tests fill it before each run. Never shipped.
+// against known firmware. The firmware is the sysfs-like folder "sys" beside
+// this DLL, filled before each run. Never shipped.
 #include <atomic>
 #include <filesystem>
 
 #include "automation/com.h"
 #include "automation/com_ptr.h"
 #include "automation/variant_text.h"
-#include "windows/standin_clsid.h"
+#include "standin_clsid.h"
 #include "wmi_standin/com_server.h"
 #include "wmi_standin/standin.h"
 
@@ -52,7 +52,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
   *object = nullptr;
-  const auto ours = kelvarin::TextToGuid(kelvarin::testing::kStandinClsid);
+  const auto ours = kelvarin::TextToGuid(kelvarin::tools::kStandinClsid);
   if (!ours || !IsEqualGUID(clsid, *ours)) return CLASS_E_CLASSNOTAVAILABLE;
   return kelvarin::ComPtr<IClassFactory>::Attach(new LocatorFactory())->QueryInterface(iid, object);
 }
