@@ -45,7 +45,6 @@ struct FakeScenario {
   HRESULT connect = S_OK;   // ConnectServer's answer; services come with any success
   HRESULT impersonation = S_OK;
   std::set<std::string> missing = {};  // members no object knows, e.g. "SECURITY_"
-  bool securityOnlyAsMethod = false;
   std::map<std::string, FakeClass> classes = {};  // by the query's last word
 };
 
@@ -171,8 +170,7 @@ inline void InstallFakeWmi(const FakeScenario& scenario) {
     return c.fault == Fault::NoSet ? S_OK : Hand(result, new ObjectSet(c));
   };
   const Answer level = [](auto...) { return g_scenario.impersonation; };
-  const Answer security = [=](WORD kind, const DISPPARAMS&, VARIANT* result) {
-    if (g_scenario.securityOnlyAsMethod && kind != DISPATCH_METHOD) return DISP_E_MEMBERNOTFOUND;
+  const Answer security = [=](WORD, const DISPPARAMS&, VARIANT* result) {
     return Hand(result, new Node("security", {{"IMPERSONATIONLEVEL", level}}));
   };
   const Answer connect = [=](WORD, const DISPPARAMS&, VARIANT* result) {

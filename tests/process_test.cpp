@@ -35,8 +35,7 @@ TEST(Process, ExitCodesAndBytesAsAScriptSeesThem) {
       std::vector<std::string> argv = Words(args);
       argv.insert(argv.begin(), onWine ? kExe : KELVARIN_BIN);
       const Outcome run = RunProcess(onWine ? Wine(kPrefix, argv) : argv, output);
-      SCOPED_TRACE((onWine ? "wine " : "") + argv[1] + " " +
-                   std::to_string(static_cast<int>(output)));
+      SCOPED_TRACE(argv[1] + " " + std::to_string(static_cast<int>(output)));
       EXPECT_EQ(run.code, code);
       EXPECT_TRUE(written == "*" ? run.out.size() > 2 && run.out.ends_with("\r\n")
                                  : output != Output::Captured || run.out == written)
@@ -101,18 +100,12 @@ TEST_F(Differential, BothBuildsWriteTheSameBytes) {
       {Bios("Vendor", "1.0") + System("Blade Maker", "Blade, 8 slots", "") + Board("FIRST") +
            Board("") + Board("THIRD") + Enclosure("ENC-A") + kEnd,
        "THIRD"},
-      // Controls, separators and bidirectional formatting in every fact.
-      {Bios("\x1B[2J\tAMI\x7F",
-            "1\xC2\x85"
-            "2\xE2\x80\xAE") +
-           System("Dell\v\b", "R630\xE2\x80\xA8Serial Number:  X",
-                  "\xD8\x9C"
-                  "S1\xE2\x81\xA6") +
+      // Text outside ASCII, as UTF-8 and as Latin-1; controls, separators and
+      // bidirectional formatting in every fact.
+      {Bios("\x1B[2J\tSociété\x7F", "Ä1\xC2\x85-2\xE2\x80\xAE") +
+           System("Straße\xE2\x80\xA8Serial Number:  X\v\b", "Mod\xE8le",
+                  "\xD8\x9CSN-€-1\xE2\x81\xA6") +
            kEnd,
-       "R630 Serial Number:  X"},
-      {kEnd, "#NOTFOUND#"},
-      {Bios("Société Générale", "Ä1.0") + System("Straße & Co", "Mod\xE8le", "SN-€-1") +
-           Board("Gr\xFCn") + kEnd,
        "Mod\xC3\xA8le"}};
   for (const auto& [table, shows] : tables) {
     for (const char* line :
