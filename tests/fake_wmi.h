@@ -44,7 +44,7 @@ struct FakeScenario {
   HRESULT creation = S_OK;  // the class factory's answer; REGDB_E_CLASSNOTREG: not registered
   HRESULT connect = S_OK;   // ConnectServer's answer; services come with any success
   HRESULT impersonation = S_OK;
-  std::set<std::string> missing = {};  // members no object knows, e.g. "SECURITY_"
+  std::set<std::string> missing = {};             // members no object knows, e.g. "SECURITY_"
   std::map<std::string, FakeClass> classes = {};  // by the query's last word
 };
 
