@@ -31,12 +31,11 @@ TEST(Conversion, OnlyStringsGiveTextAndNumbersAreReadAtTheirWidth) {
   TextToVariant("Lenovo \xC3\xA9", *text);
   const BSTR raw = text->bstrVal;
   const VARIANT middle = Pointing(0x400C, text.get());
-  const double dbl = 2.5;
   // clang-format off
   const std::tuple<VARIANT, std::string, double> cases[] = {
       {Tagged(0), "", 0}, {Tagged(3, -7), "", -7}, {Tagged(8), "", 0},
       {*text, "Lenovo \xC3\xA9", 0}, {Pointing(0x4008, &raw), "Lenovo \xC3\xA9", 0},
-      {Pointing(0x400C, &middle), "Lenovo \xC3\xA9", 0}, {Pointing(0x4005, &dbl), "", 2.5},
+      {Pointing(0x400C, &middle), "Lenovo \xC3\xA9", 0}, {Tagged(5, 2.5), "", 2.5},
       {Pointing(0x400C, nullptr), "", 0}, {Pointing(0x4008, nullptr), "", 0},
       {Tagged(0x2008, 1), "", 0}, {Tagged(0x1003, 1), "", 0}, {Tagged(0x8003, 1), "", 0}};
   // clang-format on

@@ -1,6 +1,7 @@
 #include "wmi_standin/catalog.h"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 #include "core/text.h"
@@ -217,11 +218,10 @@ Catalog LoadCatalog(const NativePath& sysRoot) {
   }
   const NativePath dmiId = Join(sysRoot, "class/dmi/id");
   if (IsFolder(dmiId)) {
-    // One closing newline goes, as sysfs writes it.
+    // The closing newline sysfs writes is a control character: the fact's
+    // reader blanks it and trims it away.
     return OneInstanceEach(&Source::file, [&](std::string_view file) {
-      return ReadText(Join(dmiId, file), [](std::string_view text) {
-        return text.ends_with('\n') ? text.substr(0, text.size() - 1) : text;
-      });
+      return ReadText(Join(dmiId, file), std::identity{});
     });
   }
   return CatalogFromDeviceTree(Join(sysRoot, "firmware/devicetree/base"));
