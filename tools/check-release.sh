@@ -231,7 +231,8 @@ gone ansible_host=127.0.0.1 ansible_port=1 ansible_ssh_common_args="-o ConnectTi
 EOF
 tools/with-firmware.sh "$work/sys" ansible-playbook -i "$work/hosts" contrib/ansible/inventory.yml \
   -e "kelvarin_binary=$(echo "$work"/kelvarin-*-linux-"$(uname -m)"/bin/kelvarin)" -e "inventory_csv=$work/fleet.csv" \
-  -e "{\"kelvarin_tmp\": \"$work/host tmp\"}" >/dev/null
+  -e "{\"kelvarin_tmp\": \"$work/host tmp\"}" >"$work/playbook.log" ||
+  { cat "$work/playbook.log"; fail "the playbook failed"; }
 [ -z "$(ls -A "$work/host tmp")" ] || fail "the playbook left files on a host"
 python3 -c "$facts_py" exact "$work/fleet.csv" bad,1 box,0 gone,unreachable lost,failed refused,9 ||
   fail "the playbook gathered another CSV"
