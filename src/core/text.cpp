@@ -52,7 +52,7 @@ std::optional<char32_t> NextUtf8(std::string_view text, std::size_t& at) noexcep
                              : (lead & 0xF0U) == 0xE0U ? 3
                              : (lead & 0xF8U) == 0xF0U ? 4
                                                        : 0;
-  constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  constexpr char32_t kSmallest[] = {0x80, 0x800, 0x10000};  // for 2, 3 and 4 bytes
   if (length == 0 || text.size() - at < length - 1) return std::nullopt;
   char32_t code = lead & (0x7FU >> length);
   for (std::size_t k = 1; k < length; ++k) {
@@ -60,7 +60,7 @@ std::optional<char32_t> NextUtf8(std::string_view text, std::size_t& at) noexcep
     if ((next & 0xC0U) != 0x80U) return std::nullopt;
     code = (code << 6U) | (next & 0x3FU);
   }
-  if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+  if (code < kSmallest[length - 2] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
     return std::nullopt;
   }
   at += length - 1;

@@ -183,7 +183,7 @@ bool IsLocalHost(std::string_view server, std::string_view ownName) {
   // inside UTF-8 characters: this machine's name must change the same way.
   const std::string upper = UpperCase(server);
   const auto is = [&](std::string_view name) { return upper == UpperCase(name); };
-  if (server.empty() || is(".") || is("LOCALHOST") || is("127.0.0.1") || is("::1")) return true;
+  if (is(".") || is("LOCALHOST") || is("127.0.0.1") || is("::1")) return true;
   // This machine's name, full or up to its first dot; never the other way
   // round, or "vm.other.example" would be this machine on a host named "vm".
   return !ownName.empty() && (is(ownName) || is(ownName.substr(0, ownName.find('.'))));
