@@ -157,8 +157,7 @@ std::optional<std::string> ReadText(const NativePath& path, Trim trim) {
   if (text.size() > kMaxAttributeBytes) {
     std::size_t end = kMaxAttributeBytes;
     // Back over at most three continuation bytes to the character's lead.
-    for (int k = 0; k < 3 && end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0U) == 0x80U;
-         ++k) {
+    for (int k = 0; k < 3 && (static_cast<unsigned char>(text[end]) & 0xC0U) == 0x80U; ++k) {
       --end;
     }
     text = text.substr(0, end);
