@@ -111,11 +111,10 @@ TEST(Firmware, ReportsWhatItHolds) {
   }
 }
 
-TEST(Firmware, LocalHostIsFixedNamesOrThisMachinesNameFullOrShort) {
+TEST(Firmware, LocalHostIsThisMachinesNameFullOrShort) {
   // clang-format off
   const std::tuple<const char*, const char*, bool> cases[] = {
-      {".", "", true}, {"VM", "", false}, {"vm.other.example", "vm", false}, {"VM", "vm.example.org", true},
-      {"B\xC3\xA5R", "b\xC3\xA4r.lan", true}};
+      {"VM", "", false}, {"vm.other.example", "vm", false}, {"VM", "vm.example.org", true}, {"B\xC3\xA5R", "b\xC3\xA4r.lan", true}};
   // clang-format on
   for (const auto& [server, own, local] : cases) {
     EXPECT_EQ(wmi_standin::IsLocalHost(server, own), local) << server << " on " << own;
