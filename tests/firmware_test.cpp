@@ -39,7 +39,7 @@ TEST(Firmware, ReportsWhatItHolds) {
   char host[256] = {};
   ::gethostname(host, sizeof host - 1);
   std::string emoji = "a";
-  while (emoji.size() < 4400) emoji += "\xF1\x80\x80\x80";
+  while (emoji.size() < 4400) emoji += "\xF1\x81\x81\x81";
   // clang-format off
   const std::tuple<std::string, Files, std::string> cases[] = {
       {"/C", Smbios(Bios("AMI", "  2.17  ") + System("Caf\xE9", "Model \xC3\xB8", "") + Board("B-1") + Board("   ") + Enclosure("CH-9") + kEnd),
