@@ -168,7 +168,6 @@ struct EXCEPINFO {
 
 inline constexpr WORD DISPATCH_METHOD = 1;
 inline constexpr WORD DISPATCH_PROPERTYGET = 2;
-inline constexpr WORD DISPATCH_PROPERTYPUT = 4;
 inline constexpr DISPID DISPID_UNKNOWN = -1;
 inline constexpr DISPID DISPID_PROPERTYPUT = -3;
 inline constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
