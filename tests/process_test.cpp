@@ -64,6 +64,29 @@ TEST(Process, WindowsBuildOnWinesOwnWmi) {
   EXPECT_EQ(RunProcess(Wine(kPrefix, {kExe, "/V"})).out, expected + Report("", "", "", ""));
 }
 
+// Started by a Windows program with a wide command line under code page 1252,
+// where best fit would read each of these characters as a quote, slash, blank
+// or hyphen: none may act as one.
+TEST(Process, WindowsBuildReadsTheWideCommandLine) {
+  const std::string starter = KELVARIN_WINDOWS_RAW_COMMAND_LINE;
+  if (!WineReady(kPrefix, {kExe, starter})) GTEST_SKIP() << "no kelvarin.exe, or no Wine";
+  const std::string found = "#NOTFOUND#,#NOTFOUND#,#NOTFOUND#,#NOTFOUND#\r\n0";
+  // The tail, then what is written and the exit code.
+  const std::pair<std::string, std::string> cases[] = {
+      {"/C /M \"x\uFF02/M\uFF02localhost\"", kErrorLine + "\r\n1"},
+      {"/C /M localhost\u3000x", kErrorLine + "\r\n1"},
+      {"/C\uFF0FA", found},
+      {"/C \uFF0DA", "\r\n\a?A was unexpected.\r\n" + Usage() + "9"},
+      {"/C /M localhost", found}};
+  for (const auto& [tail, expected] : cases) {
+    std::vector<std::string> argv = Wine(kPrefix, {starter}, "en_US.UTF-8");
+    argv.insert(argv.begin(),
+                {"sh", "-c", "printf %s \"$0\" | \"$@\"", "\"Z:" + kExe + "\" " + tail});
+    const Outcome run = RunProcess(argv);
+    EXPECT_EQ(run.out + std::to_string(run.code), expected) << tail;
+  }
+}
+
 // The stand-in registered as the COM server of "WbemScripting.SWbemLocator"
 // in a prefix of its own, reading its tables from "sys" beside it.
 class Differential : public ::testing::Test {
