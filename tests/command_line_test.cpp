@@ -57,6 +57,9 @@ const std::tuple<std::string, RunOptions, std::string> kCases[] = {
                2000) +
          Error("ERROR: Illegal taboo replacement character specified with the /T switch.", 2000)},
     {"/C /D \" \" /A", {.csv = true, .quoteAll = true, .delimiter = " "}, ""},
+    // A byte that is part of a character, here of UTF-8, is none of its own.
+    {"/C /D \xA9 /R x", {.csv = true, .delimiter = "\xA9", .delimiterReplacement = "x", .showUsage = true},
+     Error("ERROR: Illegal delimiter character specified with the /D switch.", 2000)},
     {"/C /R , /D ; /T ;",
      {.csv = true, .delimiter = ";", .delimiterReplacement = ",", .tabooReplacement = ";",
       .showUsage = true},

@@ -158,5 +158,17 @@ TEST_F(Differential, WindowsBuildWritesTheAnsiCodePage) {
   EXPECT_EQ(onWindows.out, latin1);
 }
 
+// Under code page 932 the second byte of a double-byte character may look like
+// a taboo character or the delimiter: タ ends in "^", チ in "`", ポ in "|".
+TEST_F(Differential, DoubleByteCharactersStayWhole) {
+  const std::string table = System("タチ工業", "ポート", "") + kEnd,
+                    inCodePage932 = "\x83\x5E\x83\x60\x8D\x48\x8B\xC6|\x83\x7C\x81\x5B\x83\x67";
+  for (const char* line : {"/C /D | /T _", "/C /D | /R x"}) {
+    const auto [onLinux, onWindows] = Both(table, Words(line), "ja_JP.UTF-8");
+    EXPECT_EQ(onLinux.out, "タチ工業|ポート|#NOTFOUND#|#NOTFOUND#\r\n") << line;
+    EXPECT_EQ(onWindows.out, inCodePage932 + "|#NOTFOUND#|#NOTFOUND#\r\n") << line;
+  }
+}
+
 }  // namespace
 }  // namespace kelvarin::testing
