@@ -49,8 +49,9 @@ const std::tuple<std::string, RunOptions, std::string> kCases[] = {
     {"/D (;) -c", {.csv = true, .delimiter = ";"}, ""},
     {"/C /D ';' /T \" \"", {.csv = true, .delimiter = ";", .tabooReplacement = " "}, ""},
     {"/C /D ab", {.csv = true, .delimiter = "ab", .showUsage = true}, ""},
-    {"/C /D a^b /R ^ /T '",
-     {.csv = true, .delimiter = "a^b", .delimiterReplacement = "^", .tabooReplacement = "'",
+    // A byte that is part of a character (of UTF-8 here) is none of its own.
+    {"/C /D \xA9 /R a^b /T '",
+     {.csv = true, .delimiter = "\xA9", .delimiterReplacement = "a^b", .tabooReplacement = "'",
       .showUsage = true},
      Error("ERROR: Illegal delimiter character specified with the /D switch.", 2000) +
          Error("ERROR: Illegal delimiter replacement character specified with the /R switch.",

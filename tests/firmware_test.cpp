@@ -16,7 +16,8 @@ namespace kelvarin::testing {
 namespace {
 
 // Contents that lay a FIFO, or a link to a file of the kernel's whose size
-// reads as 0 however much it holds.
+// reads as 0 however much it holds; text that ends in "<3 GiB>" is a file of
+// 3 GiB, larger than a 32-bit file offset.
 const std::string kNotFound = "#NOTFOUND#", kFifo = "<fifo>", kProcFile = "/proc/sys/kernel/ostype";
 // The CSV line of a run, then "=" and the exit code.
 std::string Csv(std::string_view maker, std::string_view model, std::string_view serial,
@@ -91,6 +92,7 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", {{kTree + "compatible", "sipeed,x"}}, Csv("\"Shenzhen Sipeed Technology Co., Ltd.\"", n, n)},  // no-break spaces in the list
       {"/C", {{kTree + "compatible", "generic\0acme,x\0"s}, {kTree + "model", emoji}}, Csv(n, emoji.substr(0, 4093), n)},
       {"/C", {{kTree + "name", "soc"}, {kTree + "serial-number", "S"}}, Csv(n, n, n)},
+      {"/C", {{kTree + "model", "Big\0<3 GiB>"s}}, Csv(n, "Big", n)},
       // A FIFO counts as absent, and the next source serves.
       {"/C", With(Smbios(machine), {{kDmi, kFifo}, {kDmiId + "sys_vendor", "D"}}), Csv("D", n, n)},
       {"/C", With(Smbios(machine), {{kEntryPoint, kFifo}}), Csv("M", "P", "B")},
@@ -108,6 +110,7 @@ TEST(Firmware, ReportsWhatItHolds) {
       if (content == kFifo || content == kProcFile) std::filesystem::remove(path);
       if (content == kFifo) ::mkfifo(path.c_str(), 0600);
       if (content == kProcFile) std::filesystem::create_symlink(content, path);
+      EXPECT_TRUE(!content.ends_with("<3 GiB>") || ::truncate64(path.c_str(), 3LL << 30) == 0);
     }
     wmi_standin::RegisterLocator(root.path);
     RecordingConsole console;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "automation/variant_text.h"
 #include "core/text.h"
 
 namespace kelvarin {
@@ -34,7 +35,15 @@ std::string_view Strip(std::string_view text, std::string_view unwanted) {
   return text.substr(first, last - first + 1);
 }
 
-bool ContainsTaboo(std::string_view text) { return std::any_of(text.begin(), text.end(), IsTaboo); }
+// Whole characters of the code page, none of them taboo: a byte that is
+// part of a character, or starts none, is no character to delimit with.
+bool IsLegalCharacterText(std::string_view text) {
+  for (std::size_t at = 0, length = 0; at < text.size(); at += length) {
+    length = AnsiCharacterLength(text, at);
+    if (length == 0 || (length == 1 && IsTaboo(text[at]))) return false;
+  }
+  return true;
+}
 
 // The switches that take one character: where the value goes and what a
 // misuse prints. /D has no delimiter comparison, so its last entry is empty.
@@ -196,7 +205,7 @@ class Parser {
     std::string& field = options_.*kind.field;
     field = std::string(text);
     if (field.size() > 1) Reject();
-    if (ContainsTaboo(field)) {
+    if (!IsLegalCharacterText(field)) {
       Error(kind.illegalMessage, kLongPause);
       return;
     }

@@ -5,6 +5,7 @@
 #include "app/command_line.h"
 #include "app/usage.h"
 #include "automation/com.h"
+#include "automation/variant_text.h"
 #include "report/report.h"
 #include "wmi/harvest.h"
 #include "wmi/session.h"
@@ -28,7 +29,7 @@ ExitCode RunPhases(std::string_view commandTail, Console& console) {
     return ExitCode::Failure;
   }
   Harvest(connection.services, options, record, console);
-  PrintReport(record, options, console);
+  PrintReport(record, options, AnsiCharacterLength, console);
   CloseConnection(connection);
   // A report that did not reach its reader is no success.
   return console.LostOutput() ? ExitCode::Failure : ExitCode::Success;

@@ -6,8 +6,33 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
+namespace {
+
+// The command line in the ANSI code page, from its wide form. Best-fit
+// mapping (what GetCommandLineA does) would turn a fullwidth quote, slash or
+// hyphen, or an ideographic space, into the ASCII syntax it only looks like;
+// without it such a character becomes the default character, a "?", which
+// is no syntax. UTF-8 holds every character and takes no such flag.
+std::string AnsiCommandLine() {
+  const wchar_t* wide = GetCommandLineW();
+  const bool utf8 = GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* defaultChar = utf8 ? nullptr : "?";
+  const int size = WideCharToMultiByte(CP_ACP, flags, wide, -1, nullptr, 0, defaultChar, nullptr);
+  std::vector<char> text(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+  if (size > 0) {
+    (void)WideCharToMultiByte(CP_ACP, flags, wide, -1, text.data(), size, defaultChar, nullptr);
+  }
+  return text.data();
+}
+
+}  // namespace
+
 int main() {
-  const std::string tail = kelvarin::CutCommandTail(GetCommandLineA());
+  const std::string tail = kelvarin::CutCommandTail(AnsiCommandLine());
   auto console = kelvarin::MakeStandardConsole();
   const auto code = kelvarin::RunInventory(tail, *console);
   console.reset();

@@ -57,6 +57,16 @@ std::string VariantToText(const VARIANT& value, TextUse use) {
   return out;
 }
 
+std::size_t AnsiCharacterLength(std::string_view text, std::size_t at) noexcept {
+#ifdef _WIN32
+  if (GetACP() != CP_UTF8) {
+    if (!IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(text[at]))) return 1;
+    return at + 1 < text.size() ? 2 : 0;  // a lead byte without its second byte
+  }
+#endif
+  return Utf8CharacterLength(text, at);
+}
+
 void TextToVariant(std::string_view text, VARIANT& target, UINT codePage) {
   VariantClear(&target);
   BSTR converted = nullptr;

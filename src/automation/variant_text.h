@@ -1,6 +1,7 @@
 // Between the program's 8-bit text and the VARIANTs and UTF-16 strings of COM.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +26,10 @@ const void* ValueOf(const VARIANT& value, VARTYPE& tag) noexcept;
 // whatever the code page can or cannot write of it.
 enum class TextUse { AsIs, Fact };
 std::string VariantToText(const VARIANT& value, TextUse use = TextUse::AsIs);
+
+// The length of the character at `at` in the ANSI code page: one or two bytes
+// in a double-byte code page, as UTF-8 where text is UTF-8 (Linux, always).
+std::size_t AnsiCharacterLength(std::string_view text, std::size_t at) noexcept;
 
 // Clears the target, then stores VT_BSTR; empty text travels as a null BSTR.
 // The bytes are in the ANSI code page, as all of the program's text is, or in

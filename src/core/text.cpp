@@ -67,4 +67,9 @@ std::optional<char32_t> NextUtf8(std::string_view text, std::size_t& at) noexcep
   return code;
 }
 
+std::size_t Utf8CharacterLength(std::string_view text, std::size_t at) noexcept {
+  std::size_t next = at;
+  return NextUtf8(text, next) ? next - at : 0;
+}
+
 }  // namespace kelvarin

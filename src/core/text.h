@@ -49,6 +49,14 @@ constexpr bool IsBlankedInFact(char32_t c) noexcept {
          c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
+// How many bytes the character that starts at `at` takes in 8-bit text, by
+// the rules of its code page; 0 when the bytes there are no whole character.
+// Matching a byte anywhere else would match part of a character.
+using CharacterLength = std::size_t (*)(std::string_view text, std::size_t at) noexcept;
+
+// The same for UTF-8: a byte that starts no valid sequence gives 0.
+std::size_t Utf8CharacterLength(std::string_view text, std::size_t at) noexcept;
+
 // The character that starts at `at` in UTF-8 text, moving `at` past it.
 // Nothing for a byte that starts no valid sequence (overlong, a surrogate,
 // past U+10FFFF, cut short); `at` then moves past that one byte.

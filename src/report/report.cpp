@@ -16,11 +16,12 @@ void WriteLabelled(Console& console, std::string_view label, std::string_view va
 
 }  // namespace
 
-void PrintReport(const InventoryRecord& record, const RunOptions& options, Console& console) {
+void PrintReport(const InventoryRecord& record, const RunOptions& options, CharacterLength length,
+                 Console& console) {
   // Decided on the record as found, before any marker goes in.
   if (options.quiet && record.AllEmpty()) return;
   if (options.Mode() == OutputMode::Csv) {
-    WriteLine(console, EncodeCsvLine(record, options));
+    WriteLine(console, EncodeCsvLine(record, options, length));
     return;
   }
   // Verbose adds nothing here: its trace was written during the harvest.

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 
 #ifdef _WIN32
 #include <io.h>
@@ -36,7 +38,9 @@ int Open(const NativePath& path) {
 std::optional<std::size_t> RegularSize(int fd) {
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
-  return static_cast<std::size_t>(status.st_size);
+  // A 64-bit size on a 32-bit machine: past what size_t holds is "very large".
+  return static_cast<std::size_t>(std::min<std::uintmax_t>(
+      static_cast<std::uintmax_t>(status.st_size), std::numeric_limits<std::size_t>::max()));
 }
 long long ReadSome(int fd, char* buffer, std::size_t size) {
   ssize_t got = 0;
