@@ -121,6 +121,21 @@ code=0
 kelvarin /? >/dev/null || code=$?
 [ "$code" = 9 ] || fail "the installed kelvarin /? exits with $code"
 man -w kelvarin | grep -qx /usr/share/man/man1/kelvarin.1.gz || fail "man -w kelvarin finds no page"
+# Each name the README and the manual page give for this machine reaches it.
+python3 - >"$work/here" <<'EOF'
+import re
+readme = " ".join(open("README.md").read().split())
+names = re.findall(r"`([^`]*)`", re.search(r"This machine is (.*?), or its host name", readme)[1])
+page = re.search(r"with any host but this machine\n\.Po\n(.*?)\.Pc", open("packaging/kelvarin.1").read(), re.S)[1]
+names += [name.replace("\\&", "") for name in re.findall(r"^\.Ql (\S+)", page, re.M)]
+print("\n".join(names))
+EOF
+[ -s "$work/here" ] || fail "no names for this machine in the README and the manual page"
+while read -r name; do
+  code=0
+  kelvarin /M "$name" /C >/dev/null || code=$?
+  [ "$code" = 0 ] || fail "kelvarin /M $name, this machine as the documents say, exits with $code"
+done <"$work/here"
 dpkg -r kelvarin >/dev/null
 [ ! -e /usr/bin/kelvarin ] && ! dpkg -s kelvarin >/dev/null 2>&1 || fail "kelvarin is still installed"
 
