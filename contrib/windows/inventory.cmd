@@ -13,8 +13,9 @@ rem The facts are Kelvarin's own line, in the ANSI code page, copied into the
 rem CSV and never expanded by cmd: every value quoted, and inside a value each
 rem of the characters ^ ` ' " ( ) replaced by _ (so no quote ends a field
 rem early). A name or fact that starts with = + - or @ is written after an
-rem apostrophe inside its quotes, so that no spreadsheet runs it as a formula;
-rem such a host is asked once more, with "/D <TAB>", for a line cmd can split.
+rem apostrophe inside its quotes, so that no spreadsheet runs it as a formula:
+rem such a host is asked once more, with "/D <TAB>", for a line that cmd
+rem splits and writes again from its loop variables (which it never expands).
 rem A host name holds no blank, double quote or percent sign.
 rem
 rem   inventory.cmd HOSTS.TXT OUTPUT.CSV [KELVARIN.EXE]
