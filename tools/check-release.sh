@@ -48,9 +48,16 @@ for arch in x64 x86; do
          arch_prefix=$wine_prefix_x86 arch_verinfo=$verinfo_x86 ;;
   esac
   zip=$(echo "$work/a"/kelvarin-*-windows-$arch.zip)
-  [ "$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | xargs)" = "LICENSE.txt README.txt kelvarin.exe" ] ||
+  [ "$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | xargs)" = "LICENSE.txt README.txt inventory.cmd kelvarin.exe" ] ||
     fail "${zip##*/} holds other files"
   unzip -q "$zip" -d "$work"
+  cmp -s "$work"/kelvarin-*-windows-$arch/inventory.cmd contrib/windows/inventory.cmd ||
+    fail "${zip##*/} holds another inventory.cmd"
+  # README.txt names the command line inventory.cmd runs, as the script's
+  # first comment does.
+  run=$(sed -n '2s/^rem [^"]*\("kelvarin [^"]*"\).*/\1/p' contrib/windows/inventory.cmd)
+  [ -n "$run" ] && tr -d '\r' <"$work"/kelvarin-*-windows-$arch/README.txt | tr '\n' ' ' | grep -Fq "$run" ||
+    fail "README.txt in ${zip##*/} does not say that inventory.cmd runs ${run:-a command}"
   exe=$(echo "$work"/kelvarin-*-windows-$arch/kelvarin.exe)
   file -b "$exe" | grep -q "^$format executable " || fail "kelvarin.exe ($arch) is not $format"
   $objdump -p "$exe" >"$work/pe"
@@ -114,6 +121,21 @@ code=0
 kelvarin /? >/dev/null || code=$?
 [ "$code" = 9 ] || fail "the installed kelvarin /? exits with $code"
 man -w kelvarin | grep -qx /usr/share/man/man1/kelvarin.1.gz || fail "man -w kelvarin finds no page"
+# Each name the README and the manual page give for this machine reaches it.
+python3 - >"$work/here" <<'EOF'
+import re
+readme = " ".join(open("README.md").read().split())
+names = re.findall(r"`([^`]*)`", re.search(r"This machine is (.*?), or its host name", readme)[1])
+page = re.search(r"with any host but this machine\n\.Po\n(.*?)\.Pc", open("packaging/kelvarin.1").read(), re.S)[1]
+names += [name.replace("\\&", "") for name in re.findall(r"^\.Ql (\S+)", page, re.M)]
+print("\n".join(names))
+EOF
+[ -s "$work/here" ] || fail "no names for this machine in the README and the manual page"
+while read -r name; do
+  code=0
+  kelvarin /M "$name" /C >/dev/null || code=$?
+  [ "$code" = 0 ] || fail "kelvarin /M $name, this machine as the documents say, exits with $code"
+done <"$work/here"
 dpkg -r kelvarin >/dev/null
 [ ! -e /usr/bin/kelvarin ] && ! dpkg -s kelvarin >/dev/null 2>&1 || fail "kelvarin is still installed"
 
@@ -177,21 +199,29 @@ for machine in "${!qemu[@]}"; do
     fail "under qemu-user the $machine binary writes other bytes than the $native one"
 done
 
-# The fleet recipes over one table of hostile facts: quotes that would end a
-# CSV field early, breaks that Python or cmd take for line ends, text that
-# cmd or Jinja would expand or run, text outside ASCII. Laid as
-# /sys/class/dmi/id/ holds them; each CSV is read back by Python's csv module.
+# The fleet recipes over tables of facts: hostile ones (quotes that would
+# end a CSV field early, breaks that Python or cmd take for line ends, text
+# that cmd or Jinja would expand or run, text outside ASCII), ones that start
+# as spreadsheet formulas, and ones too long for a full temporary folder. Laid
+# as /sys/class/dmi/id/ holds them; each CSV is read back by Python's csv
+# module.
 facts_py=$(cat <<'EOF'
 import csv, os, sys
 # File, what the firmware holds, what Kelvarin prints if not the same (each
 # control character and line or paragraph separator becomes one blank).
-table = [
+tables = {"hostile": [
     ("sys_vendor", "Evil\",\"injected\",\"x (rev 'B') ^`b\u00e4r`", None),
     ("product_name", "PowerEdge R630 19\" & <1U> !PATH! !line! %PATH% {{ 7*7 }}", None),
     ("product_serial", "SN\v1\f2\u00853\u20284\u20295\t6", "SN 1 2 3 4 5 6"),
     ("bios_version", "2.3.4\"", None),
-]
-how, path, rows = sys.argv[1], sys.argv[2], sys.argv[3:]
+], "formula": [
+    ("sys_vendor", '=HYPERLINK("http://127.0.0.1/","x")', None),
+    ("product_name", "+1+2", None),
+    ("product_serial", "-3", None),
+    ("bios_version", "@SUM(1)", None),
+], "long": [(name, "x" * 3000, None) for name in
+            ("sys_vendor", "product_name", "product_serial", "bios_version")]}
+how, table, path, rows = sys.argv[1], tables[sys.argv[2]], sys.argv[3], sys.argv[4:]
 if how == "lay":
     for name, held, _ in table:
         with open(os.path.join(path, name), "w", encoding="utf-8") as f:
@@ -201,11 +231,15 @@ facts = [shown or held for _, held, shown in table]
 if how == "cmd":  # what /T _ replaces
     facts = ["".join("_" if c in "^`'\"()" else c for c in fact) for fact in facts]
 # Each expected row is "host,code": 0 has the facts, 1 the connection-failure
-# marker, any other code no facts.
+# marker, any other code no facts. A name or fact that a spreadsheet would
+# run as a formula has an apostrophe in front.
+def cell(text):
+    return "'" + text if text[:1] in ("=", "+", "-", "@", "\t", "\r") else text
 want = [["host", "exit_code", "manufacturer", "model", "serial_number", "bios_version"]]
 for row in rows:
     host, code = row.rsplit(",", 1)
-    want.append([host, code] + {"0": facts, "1": ["#WMIERROR#"] * 4}.get(code, [""] * 4))
+    got_facts = {"0": facts, "1": ["#WMIERROR#"] * 4}.get(code, [""] * 4)
+    want.append([cell(host), code] + [cell(fact) for fact in got_facts])
 with open(path, newline="", encoding="utf-8") as f:
     got = list(csv.reader(f, strict=True))
 if got != want:
@@ -220,7 +254,7 @@ EOF
 # folder Kelvarin runs from has a blank in its name.
 tar -xzf "$work/a"/kelvarin-*-linux-"$(uname -m)".tar.gz -C "$work"
 mkdir -p "$work/sys/firmware" "$work/sys/class/dmi/id" "$work/host tmp"
-python3 -c "$facts_py" lay "$work/sys/class/dmi/id"
+python3 -c "$facts_py" lay hostile "$work/sys/class/dmi/id"
 local="ansible_connection=local ansible_python_interpreter=/usr/bin/python3"
 cat >"$work/hosts" <<EOF
 box $local
@@ -234,8 +268,50 @@ tools/with-firmware.sh "$work/sys" ansible-playbook -i "$work/hosts" contrib/ans
   -e "{\"kelvarin_tmp\": \"$work/host tmp\"}" >"$work/playbook.log" ||
   { cat "$work/playbook.log"; fail "the playbook failed"; }
 [ -z "$(ls -A "$work/host tmp")" ] || fail "the playbook left files on a host"
-python3 -c "$facts_py" exact "$work/fleet.csv" bad,1 box,0 gone,unreachable lost,failed refused,9 ||
+python3 -c "$facts_py" exact hostile "$work/fleet.csv" bad,1 box,0 gone,unreachable lost,failed refused,9 ||
   fail "the playbook gathered another CSV"
+
+# Run as its README says, from the folder that holds the tarball, with
+# relative paths, over facts that start as formulas: hosts named as
+# templates (one would run a command), and switches spelled as Kelvarin
+# reads them, one kind left out, one refused.
+mkdir -p "$work/formula/firmware" "$work/formula/class/dmi/id"
+python3 -c "$facts_py" lay formula "$work/formula/class/dmi/id"
+cat >"$work/names.yml" <<EOF
+all:
+  vars: {ansible_connection: local, ansible_python_interpreter: /usr/bin/python3}
+  hosts:
+    "x{{ 6*7 }}": {}
+    "{{ lookup('pipe', 'id >$work/ran') }}": {}
+    "x{%y": {}
+    "=1+2": {}
+    spelled: {kelvarin_switches: "/A/C -c /ALL"}
+    dash-n: {kelvarin_switches: "-n"}
+    slash-t: {kelvarin_switches: "/U x/t _"}
+EOF
+binary=$(cd "$work" && echo kelvarin-*-linux-"$(uname -m)"/bin/kelvarin)
+(cd "$work" && "$top/tools/with-firmware.sh" "$work/formula" ansible-playbook -i names.yml \
+  "$top/contrib/ansible/inventory.yml" -e "kelvarin_binary=$binary" -e inventory_csv=names.csv) \
+  >"$work/playbook.log" || { cat "$work/playbook.log"; fail "the playbook failed over names and formulas"; }
+[ ! -e "$work/ran" ] || fail "the playbook ran a host's name as a template"
+python3 -c "$facts_py" exact formula "$work/names.csv" =1+2,0 dash-n,9 slash-t,9 spelled,0 'x{%y,0' \
+  'x{{ 6*7 }},0' "{{ lookup('pipe', 'id >$work/ran') }},0" ||
+  fail "the playbook gathered another CSV over names and formulas"
+# --become is for Kelvarin on the hosts: a controller without sudo still
+# gets its CSV.
+printf '#!/bin/sh\necho "sudo: a password is required" >&2\nexit 1\n' >"$work/nosudo"
+chmod 755 "$work/nosudo"
+(cd "$work" && ansible-playbook -i hosts "$top/contrib/ansible/inventory.yml" --limit box --become --become-user nobody \
+  -e ansible_become_exe="$work/nosudo" -e "kelvarin_binary=$binary" -e inventory_csv=become.csv) \
+  >"$work/playbook.log" || { cat "$work/playbook.log"; fail "the playbook failed under --become"; }
+python3 -c "$facts_py" exact hostile "$work/become.csv" box,failed ||
+  fail "the playbook gathered another CSV under --become"
+# A binary that is not there fails the play, with a message, before any host.
+code=0
+(cd "$work" && ansible-playbook -i hosts "$top/contrib/ansible/inventory.yml" \
+  -e kelvarin_binary=no/kelvarin -e inventory_csv=none.csv) >"$work/playbook.log" || code=$?
+[ "$code" != 0 ] && grep -q "$work/no/kelvarin is not a file on the controller" "$work/playbook.log" &&
+  [ ! -e "$work/none.csv" ] || fail "the playbook without its binary exits with $code"
 
 # The Windows script under Wine's cmd, UTF-8 its ANSI code page, over the same
 # facts: the stand-in is registered as the WMI locator's COM server and reads
@@ -243,8 +319,7 @@ python3 -c "$facts_py" exact "$work/fleet.csv" bad,1 box,0 gone,unreachable lost
 [ -f "$standin" ] || fail "no stand-in server at $standin (build the windows-ci preset)"
 folder=$(tools/wine-standin.sh "$prefix" "$standin") || fail "the stand-in cannot be registered"
 rm -rf "$folder/sys" && cp -r "$work/sys" "$folder/sys"
-unzip -q -j "$work/a"/kelvarin-*-windows-x64.zip '*/kelvarin.exe' -d "$folder"
-cp contrib/windows/inventory.cmd "$folder/"
+unzip -q -o -j "$work/a"/kelvarin-*-windows-x64.zip '*/kelvarin.exe' '*/inventory.cmd' -d "$folder"
 win() {
   (cd "$folder" && env -u DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
     LC_ALL=hi_IN.UTF-8 timeout 120 wine "$@")
@@ -256,7 +331,7 @@ printf '.\r\n# skipped\r\nno-such-host.invalid\r\nx&y!PATH!.invalid\r\n' >"$fold
 code=0
 win cmd /c inventory.cmd hosts.txt fleet.csv || code=$?
 [ "$code" = 1 ] || fail "inventory.cmd exits with $code"
-python3 -c "$facts_py" cmd "$folder/fleet.csv" .,0 no-such-host.invalid,1 'x&y!PATH!.invalid,1' ||
+python3 -c "$facts_py" cmd hostile "$folder/fleet.csv" .,0 no-such-host.invalid,1 'x&y!PATH!.invalid,1' ||
   fail "inventory.cmd wrote another CSV"
 # Two runs started together keep their rows apart: one asks only this
 # computer, the other only a host nobody answers to.
@@ -268,9 +343,52 @@ code=0 && wait "$here" || code=$?
 [ "$code" = 0 ] || fail "inventory.cmd beside another run exits with $code"
 code=0 && wait "$none" || code=$?
 [ "$code" = 1 ] || fail "inventory.cmd beside another run exits with $code"
-python3 -c "$facts_py" cmd "$folder/here.csv" .,0 .,0 .,0 &&
-  python3 -c "$facts_py" cmd "$folder/none.csv" none.invalid,1 none.invalid,1 none.invalid,1 ||
+python3 -c "$facts_py" cmd hostile "$folder/here.csv" .,0 .,0 .,0 &&
+  python3 -c "$facts_py" cmd hostile "$folder/none.csv" none.invalid,1 none.invalid,1 none.invalid,1 ||
   fail "two runs of inventory.cmd mixed their rows"
 [ "$(left)" = "$before" ] || fail "inventory.cmd left its folder"
+# Facts and a name that start as formulas (the host is asked again with a
+# TAB for delimiter, a line cmd can split).
+rm -rf "$folder/sys" && cp -r "$work/formula" "$folder/sys"
+printf '.\r\n@x.invalid\r\n' >"$folder/formula.txt"
+code=0
+win cmd /c inventory.cmd formula.txt formula.csv || code=$?
+[ "$code" = 1 ] && python3 -c "$facts_py" cmd formula "$folder/formula.csv" .,0 @x.invalid,1 ||
+  fail "inventory.cmd wrote formulas as they came ($code)"
+# In a mount namespace of its own (so with a wineserver of its own): an output
+# folder that is read-only, one that is full, and a temporary folder too
+# small for the line of four long facts, which Kelvarin cuts and exits 1.
+# One message and exit code 1 when the CSV cannot be written, and no CSV.
+WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+export -f win
+export folder prefix facts_py work
+unshare -m --propagation private bash -c '
+set -eu
+mkdir -p "$work/ro" "$work/full"
+mount -t tmpfs -o ro none "$work/ro"
+mount -t tmpfs -o size=4k none "$work/full"
+head -c 4096 /dev/zero >"$work/full/filler"
+printf ".\r\nnone.invalid\r\n" >"$folder/two.txt"
+for dir in ro full; do
+  code=0
+  csv="Z:${work//\//\\}\\$dir\\f.csv"
+  win cmd /c inventory.cmd two.txt "$csv" 2>"$folder/err" || code=$?
+  if [ "$code" != 1 ] || [ -e "$work/$dir/f.csv" ] ||
+     [ "$(grep -c "^inventory.cmd: " "$folder/err")" != 1 ]; then
+    cat "$folder/err" >&2
+    echo "release check: inventory.cmd into a $dir folder exits with $code" >&2
+    exit 1
+  fi
+done
+rm -rf "$folder/sys" && mkdir -p "$folder/sys/class/dmi/id"
+python3 -c "$facts_py" lay long "$folder/sys/class/dmi/id"
+mount -t tmpfs -o size=8k none "$(echo "$prefix"/drive_c/users/*/Temp)"
+code=0
+win cmd /c inventory.cmd two.txt cut.csv || code=$?
+WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+[ "$code" = 1 ] && python3 -c "$facts_py" cmd long "$folder/cut.csv" .,failed none.invalid,1 || {
+  echo "release check: inventory.cmd joined a cut line to the next row ($code)" >&2
+  exit 1
+}' || fail "inventory.cmd lost rows without a word"
 rm -rf "$folder"
 echo "release check: archives reproducible, linters clean, package and install layout right, fleet recipes gather their CSV"

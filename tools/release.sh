@@ -4,7 +4,8 @@
 #   kelvarin-<version>-linux-<machine>.tar.gz   the static binary, its manual page, the license
 #     both for this machine (x86_64, amd64) and, cross-built, for aarch64 (arm64),
 #     armhf (ARMv7 hard-float) and riscv64
-#   kelvarin-<version>-windows-x64.zip          kelvarin.exe, README.txt and LICENSE.txt (CR LF)
+#   kelvarin-<version>-windows-x64.zip          kelvarin.exe, inventory.cmd, README.txt and
+#                                               LICENSE.txt (CR LF)
 #   kelvarin-<version>-windows-x86.zip          the same for 32-bit Windows
 #   SHA256SUMS                                  checksums of them all
 # The tarball and the zip are the same bytes each time they are built from the
@@ -76,11 +77,14 @@ for arch in x64 x86; do
   build=build/windows && [ "$arch" = x64 ] || build=build/windows-$arch
   mkdir "$stage/$windows"
   cp "$build/src/kelvarin.exe" "$stage/$windows/"
+  # Already CR LF in the tree, as cmd needs it.
+  cp contrib/windows/inventory.cmd "$stage/$windows/"
   sed 's/$/\r/' packaging/README-windows.txt >"$stage/$windows/README.txt"
   sed 's/$/\r/' LICENSE >"$stage/$windows/LICENSE.txt"
   settle "$stage/$windows"
   rm -f "$dist/$windows.zip"
-  (cd "$stage" && printf '%s\n' "$windows/LICENSE.txt" "$windows/README.txt" "$windows/kelvarin.exe" |
+  (cd "$stage" && printf '%s\n' "$windows/LICENSE.txt" "$windows/README.txt" "$windows/inventory.cmd" \
+    "$windows/kelvarin.exe" |
     zip -q -X -9 -D "$dist/$windows.zip" -@)
   windows_files+=("$windows.zip")
 done
