@@ -32,9 +32,12 @@ Files With(Files files, const Files& more) {
 TEST(Firmware, ReportsWhatItHolds) {
   const std::string machine = System("M", "P", "") + Board("B"),
                     n = kNotFound;  // 0x20 + 0x12 bytes
-  const Files pi = {{kTree + "compatible", "raspberrypi,4-model-b\0brcm,bcm2711\0"s},
-                    {kTree + "model", "Raspberry Pi 4 Model B Rev 1.4\0"s},
-                    {kTree + "serial-number", "10000000a1b2c3d4\0"s}};
+  // clang-format off
+  const std::string kUBoot = kTree + "chosen/u-boot,version", kSoc = "devices/soc0/serial_number",
+                    pim = "Raspberry Pi Foundation", piv = "86a7e6f5be0f1fa8a8c1e8b7f6e0d6c4b1a3f2e9";
+  const Files pi = {{kTree + "compatible", "raspberrypi,4-model-b\0brcm,bcm2711\0"s}, {kTree + "model", "Pi 4\0"s},
+                    {kTree + "serial-number", "10000000a1b2c3d4\0"s}, {kTree + "chosen/bootloader/version", piv + '\0'}};
+  // clang-format on
   // Past the 4 KiB cap a value is cut before the character that straddles it.
   char host[256] = {};
   ::gethostname(host, sizeof host - 1);
@@ -76,7 +79,11 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", {{kDmi, kEnd + machine}, {kDmiId + "sys_vendor", "D"}}, Csv("D", n, n)},
       {"/C", {{kDmi, machine + std::string(1 << 20, '\0')}, {kDmiId + "product_serial", "S2"}}, Csv(n, n, "S2")},
       // Boards without SMBIOS: the device tree, when there is neither.
-      {"/C", pi, Csv("Raspberry Pi Foundation", "Raspberry Pi 4 Model B Rev 1.4", "10000000a1b2c3d4")},
+      {"/C", pi, Csv(pim, "Pi 4", "10000000a1b2c3d4", piv)},
+      // U-Boot's version beats the Pi firmware's, the tree's serial the SoC's; an empty one falls through.
+      {"/C", With(pi, {{kUBoot, "U-Boot 2024.01 (Jan 08 2024)\0"s}, {kSoc, "S\n"}}), Csv(pim, "Pi 4", "10000000a1b2c3d4", "U-Boot 2024.01 (Jan 08 2024)")},
+      {"/C", {{kTree + "model", "X"}, {kSoc, "0x1234\n"}, {kUBoot, "2024.01"}}, Csv(n, "X", "0x1234", "2024.01")},
+      {"/C", With(pi, {{kTree + "serial-number", "\0"s}, {kSoc, "S"}, {kUBoot, ""}}), Csv(pim, "Pi 4", "S", piv)},
       {"/C", With(pi, Smbios(machine)), Csv("M", "P", "B")},
       {"/C", {{kTree + "compatible", "acme-boards,x1\0"s}, {kTree + "model", "X\xED\xBF\xBF"}, {kTree + "serial-number", ""}},
        Csv("acme-boards", "X\xC3\xAD\xC2\xBF\xC2\xBF", n)},  // a surrogate is no UTF-8

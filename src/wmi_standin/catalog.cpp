@@ -27,12 +27,25 @@ constexpr std::size_t kSerialNumber = 0x07;  // in system, baseboard and chassis
 constexpr std::size_t kMaxAttributeBytes = 4096;
 constexpr std::size_t kMaxEntryPointBytes = 64;
 
+// Device-tree properties and the SoC's own attributes, below the sysfs root.
+constexpr std::string_view kTreeModel = "firmware/devicetree/base/model";
+constexpr std::string_view kTreeCompatible = "firmware/devicetree/base/compatible";
+constexpr std::string_view kTreeSerial = "firmware/devicetree/base/serial-number";
+constexpr std::string_view kSocSerial = "devices/soc0/serial_number";
+// Written into the tree by the boot loader: U-Boot, else the Raspberry Pi's firmware.
+constexpr std::string_view kUBootVersion = "firmware/devicetree/base/chosen/u-boot,version";
+constexpr std::string_view kPiFirmwareVersion =
+    "firmware/devicetree/base/chosen/bootloader/version";
+
+// Files that may hold a value, first choice first; an empty one is passed over.
+using Paths = std::array<std::string_view, 2>;
+
 // Where a property's value is found in each of the three sources.
 struct Source {
   int type = kNoType;      // SMBIOS structure type
   std::size_t offset = 0;  // byte of that structure holding the string number
-  std::string_view file;   // the same value in class/dmi/id
-  std::string_view node;   // the device-tree property; "compatible" gives the vendor
+  Paths file;              // the same value in class/dmi/id
+  Paths tree;              // on boards: device-tree properties; "compatible" gives the vendor
 };
 
 struct ClassDef {
@@ -44,20 +57,20 @@ struct ClassDef {
 
 constexpr std::string_view kSystemNames[] = {"Manufacturer", "Model", "AdminPasswordStatus"};
 constexpr Source kSystemSources[] = {
-    {kSystemInformation, kManufacturer, "sys_vendor", "compatible"},
-    {kSystemInformation, kProductName, "product_name", "model"},
+    {kSystemInformation, kManufacturer, {"sys_vendor"}, {kTreeCompatible}},
+    {kSystemInformation, kProductName, {"product_name"}, {kTreeModel}},
     {}};  // selected by the program's query; nothing on this side knows it
 constexpr std::string_view kBiosNames[] = {"Manufacturer", "SMBIOSBIOSVersion", "SerialNumber"};
 constexpr Source kBiosSources[] = {
-    {kBiosInformation, kBiosVendor, "bios_vendor", {}},
-    {kBiosInformation, kBiosVersion, "bios_version", {}},
-    {kSystemInformation, kSerialNumber, "product_serial", "serial-number"}};
+    {kBiosInformation, kBiosVendor, {"bios_vendor"}, {}},
+    {kBiosInformation, kBiosVersion, {"bios_version"}, {kUBootVersion, kPiFirmwareVersion}},
+    {kSystemInformation, kSerialNumber, {"product_serial"}, {kTreeSerial, kSocSerial}}};
 constexpr std::string_view kSerialNames[] = {"SerialNumber"};
 constexpr std::string_view kProductNames[] = {"IdentifyingNumber"};
-constexpr Source kBoardSources[] = {{kBaseboard, kSerialNumber, "board_serial", {}}};
+constexpr Source kBoardSources[] = {{kBaseboard, kSerialNumber, {"board_serial"}, {}}};
 constexpr Source kProductSources[] = {
-    {kSystemInformation, kSerialNumber, "product_serial", "serial-number"}};
-constexpr Source kChassisSources[] = {{kChassis, kSerialNumber, "chassis_serial", {}}};
+    {kSystemInformation, kSerialNumber, {"product_serial"}, {kTreeSerial, kSocSerial}}};
+constexpr Source kChassisSources[] = {{kChassis, kSerialNumber, {"chassis_serial"}, {}}};
 
 constexpr ClassDef kClasses[] = {
     {"Win32_ComputerSystem", kNoType, kSystemNames, kSystemSources},
@@ -96,19 +109,27 @@ Instance MakeInstance(const ClassDef& def, Value value) {
   return instance;
 }
 
-// One instance of each class, its values read from files named by `name`;
-// a file that serves several properties is read once.
+// One instance of each class, its values read from the files that `paths`
+// names: the first that is not empty, else the last one read. A file that
+// serves several properties is read once.
 template <class Read>
-Catalog OneInstanceEach(std::string_view Source::*name, Read read) {
+Catalog OneInstanceEach(Paths Source::*paths, Read read) {
   Catalog catalog = EmptyCatalog();
   std::vector<std::pair<std::string_view, std::optional<std::string>>> seen;
+  const auto once = [&](std::string_view file) -> const std::optional<std::string>& {
+    const auto known = std::ranges::find(seen, file, &decltype(seen)::value_type::first);
+    return known != seen.end() ? known->second : seen.emplace_back(file, read(file)).second;
+  };
   for (std::size_t i = 0; i < catalog.size(); ++i) {
     catalog[i].instances.push_back(
         MakeInstance(kClasses[i], [&](const Source& source) -> std::optional<std::string> {
-          const std::string_view file = source.*name;
-          if (file.empty()) return std::nullopt;
-          const auto known = std::ranges::find(seen, file, &decltype(seen)::value_type::first);
-          return known != seen.end() ? known->second : seen.emplace_back(file, read(file)).second;
+          std::optional<std::string> value;
+          for (const std::string_view file : source.*paths) {
+            if (file.empty()) break;
+            value = once(file);
+            if (value && !value->empty()) break;
+          }
+          return value;
         }));
   }
   return catalog;
@@ -165,19 +186,20 @@ std::optional<std::string> ReadText(const NativePath& path, Trim trim) {
   return std::string(trim(text));
 }
 
-// A device-tree property is bytes up to a NUL; "compatible" is a list of
+// A device-tree property is bytes up to a NUL, and so is a SoC attribute
+// once its closing newline is blanked and trimmed; "compatible" is a list of
 // them, most specific first, each "vendor,device".
-Catalog CatalogFromDeviceTree(const NativePath& dir) {
-  const auto read = [&](std::string_view node) {
-    return ReadText(Join(dir, node),
+Catalog CatalogFromDeviceTree(const NativePath& sysRoot) {
+  const auto read = [&](std::string_view file) {
+    return ReadText(Join(sysRoot, file),
                     [](std::string_view text) { return text.substr(0, text.find('\0')); });
   };
-  const auto model = read("model");
-  const auto compatible = read("compatible");
+  const auto model = read(kTreeModel);
+  const auto compatible = read(kTreeCompatible);
   if (!model && !compatible) return EmptyCatalog();
-  return OneInstanceEach(&Source::node, [&](std::string_view node) -> std::optional<std::string> {
-    if (node == "model") return std::optional<std::string>(model);  // already read
-    if (node != "compatible") return read(node);
+  return OneInstanceEach(&Source::tree, [&](std::string_view file) -> std::optional<std::string> {
+    if (file == kTreeModel) return std::optional<std::string>(model);  // already read
+    if (file != kTreeCompatible) return read(file);
     const auto comma = compatible ? compatible->find(',') : std::string::npos;
     if (comma == std::string::npos) return std::nullopt;
     const std::string_view prefix = std::string_view(*compatible).substr(0, comma);
@@ -223,7 +245,7 @@ Catalog LoadCatalog(const NativePath& sysRoot) {
       return ReadText(Join(dmiId, file), std::identity{});
     });
   }
-  return CatalogFromDeviceTree(Join(sysRoot, "firmware/devicetree/base"));
+  return CatalogFromDeviceTree(sysRoot);
 }
 
 }  // namespace kelvarin::wmi_standin
