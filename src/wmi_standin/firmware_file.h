@@ -46,9 +46,6 @@ bool IsFolder(const NativePath& path);
 class FirmwareFiles {
  public:
   virtual ~FirmwareFiles() = default;
-  FirmwareFiles() = default;
-  FirmwareFiles(const FirmwareFiles&) = delete;
-  FirmwareFiles& operator=(const FirmwareFiles&) = delete;
 
   // At most `limit` bytes of a regular file; nothing for anything else.
   [[nodiscard]] virtual std::optional<FileBytes> Read(std::string_view relative,

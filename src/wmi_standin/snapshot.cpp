@@ -12,8 +12,8 @@ constexpr std::string_view kEndLine = "E";
 // A path and a length, or a folder's path, with room to spare.
 constexpr std::size_t kMaxLineBytes = 256;
 
-template <class Row, class Key>
-auto FindRow(std::span<Row> rows, Key key, std::string_view name) {
+template <class Rows, class Key>
+auto FindRow(const Rows& rows, Key key, std::string_view name) {
   return std::ranges::find_if(rows, [&](const auto& row) { return row.*key == name; });
 }
 
@@ -42,7 +42,7 @@ std::string SnapshotScript(std::span<const FirmwarePath> files,
 }
 
 std::optional<FileBytes> Snapshot::Read(std::string_view relative, std::size_t limit) const {
-  const auto file = FindRow(std::span(files_), &decltype(files_)::value_type::first, relative);
+  const auto file = FindRow(files_, &decltype(files_)::value_type::first, relative);
   if (file == files_.end()) return std::nullopt;
   const std::size_t size = std::min(limit, file->second.size());
   auto data = std::unique_ptr<char[]>(new char[size]);

@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# /M on Linux over a real OpenSSH server: a private sshd on 127.0.0.1 with
+# its own host key, configuration, authorized key and test account, run in
+# the private mount namespace of tools/with-firmware.sh, so that the "other
+# machine" serves chosen firmware. Every output form through ssh must equal
+# the local run over the same firmware, byte for byte and exit code; every
+# failure must end in the connection failure and exit code 1 within the
+# deadline; the password must be on no process's command line. Needs root.
+#   tools/ssh-test.sh KELVARIN
+set -euo pipefail
+if [ "$(id -u)" != 0 ]; then
+  echo "ssh test: skipped, needs root (sshd, a private mount namespace, a test account)"
+  exit 0
+fi
+cd "$(dirname "$0")/.."
+top=$(pwd)
+kelvarin=$(realpath "$1")
+account=kelvarin-ssh-test
+password="pw-$RANDOM$RANDOM-x"
+work=$(mktemp -d /tmp/kelvarin-ssh-test.XXXXXX)
+made_run_sshd=
+cleanup() {
+  userdel "$account" 2>/dev/null || true
+  [ -z "$made_run_sshd" ] || rmdir /run/sshd 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "ssh test: $*" >&2; exit 1; }
+
+# Ports on the loopback: one for sshd, one where nothing listens.
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+port=$(free_port) closed=$(free_port)
+for key in host client wrong; do ssh-keygen -q -t ed25519 -N '' -C "$key" -f "$work/$key"; done
+cp "$work/client.pub" "$work/authorized_keys"
+echo "[127.0.0.1]:$port $(cut -d' ' -f1,2 "$work/host.pub")" >"$work/known_hosts"
+: >"$work/no_known_hosts"
+useradd -M -d "$work" -s /bin/sh "$account"
+echo "$account:$password" | chpasswd
+# The password reaches the runs in a file: on no command line, not even the tests'.
+echo "$password" >"$work/password"
+[ -d /run/sshd ] || { mkdir -m 0755 /run/sshd && made_run_sshd=1; }
+cat >"$work/sshd_config" <<EOF
+ListenAddress 127.0.0.1
+HostKey $work/host
+AuthorizedKeysFile $work/authorized_keys
+StrictModes no
+PidFile none
+UsePAM no
+KbdInteractiveAuthentication no
+PasswordAuthentication no
+PermitRootLogin prohibit-password
+Match User $account
+  PasswordAuthentication yes
+EOF
+# Host aliases: the loopback address itself is this machine to Kelvarin.
+cat >"$work/config" <<EOF
+Host *
+  HostName 127.0.0.1
+  Port $port
+  User root
+  IdentitiesOnly yes
+  IdentityFile $work/client
+  UserKnownHostsFile $work/known_hosts
+  GlobalKnownHostsFile /dev/null
+Host unknown-key
+  UserKnownHostsFile $work/no_known_hosts
+Host wrong-key
+  IdentityFile $work/wrong
+Host closed
+  Port $closed
+Host by-password
+  PubkeyAuthentication no
+  PreferredAuthentications password
+EOF
+# The Debian OpenSSH client refuses a configuration others may write.
+chmod 600 "$work/config"
+
+# Firmware: the real SMBIOS tables beside the checkout, class/dmi/id alone,
+# and a board's device tree.
+fw="$work/fw"
+for table in "$top"/../shared/smbios/*/; do
+  [ -f "$table/DMI" ] || continue
+  mkdir -p "$fw/smbios-$(basename "$table")/firmware/dmi/tables"
+  cp "$table/DMI" "$table/smbios_entry_point" "$fw/smbios-$(basename "$table")/firmware/dmi/tables/"
+done
+mkdir -p "$fw/dmi/class/dmi/id" "$fw/tree/firmware/devicetree/base/chosen" "$fw/none"
+printf 'Soci\303\251t\303\251 "G\303\251n\303\251rale", Inc.\n' >"$fw/dmi/class/dmi/id/sys_vendor"
+printf ' Blade; 8 slots \n' >"$fw/dmi/class/dmi/id/product_name"
+printf 'SN\t42\n' >"$fw/dmi/class/dmi/id/board_serial"
+printf '2.3.4\n' >"$fw/dmi/class/dmi/id/bios_version"
+printf 'raspberrypi,4-model-b\0brcm,bcm2711\0' >"$fw/tree/firmware/devicetree/base/compatible"
+printf 'Raspberry Pi 4 Model B Rev 1.4\0' >"$fw/tree/firmware/devicetree/base/model"
+printf '10000000a1b2c3d4\0' >"$fw/tree/firmware/devicetree/base/serial-number"
+printf 'U-Boot 2024.01\0' >"$fw/tree/firmware/devicetree/base/chosen/u-boot,version"
+
+# Inside the namespace: start sshd, wait for it, run the comparisons, stop it.
+inside=$(cat <<'INNER'
+set -euo pipefail
+kelvarin=$1 work=$2 port=$3 account=$4 password=$(cat "$2/password")
+/usr/sbin/sshd -D -e -f "$work/sshd_config" -p "$port" 2>>"$work/sshd.log" &
+sshd=$!
+trap 'kill "$sshd" 2>/dev/null; wait "$sshd" 2>/dev/null || true' EXIT
+for _ in $(seq 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+  sleep 0.05
+done
+export KELVARIN_SSH_COMMAND="ssh -F $work/config"
+status=0
+run() { "$kelvarin" "$@" 2>>"$work/ssh.err" | od -c; echo "exit ${PIPESTATUS[0]}"; }
+same() {  # SWITCHES locally; /M HOST, the login switches and SWITCHES over ssh
+  local host=$1 login=$2 want got
+  shift 2
+  want=$(run "$@")
+  # shellcheck disable=SC2086
+  got=$(run /M "$host" $login "$@")
+  if [ "$want" != "$got" ]; then
+    echo "differs: $* (local, then /M $host over ssh)" >&2
+    diff <(echo "$want") <(echo "$got") >&2 || true
+    status=1
+  fi
+}
+for args in "" /V /C "/C /D ; /R _ /T - /A" "/C /N" /N; do
+  # shellcheck disable=SC2086
+  same fixture "" $args
+done
+same fixture "/U root" /C
+same by-password "/U $account /P $password" /V
+exit $status
+INNER
+)
+for tree in "$fw"/*; do
+  tools/with-firmware.sh "$tree" bash -c "$inside" inside "$kelvarin" "$work" "$port" "$account" ||
+    fail "over ssh the output differs from the local run on ${tree##*/}" \
+    "(sshd's log: $(cat "$work/sshd.log"))"
+done
+echo "ssh test: every form over ssh equals the local run ($(find "$fw" -mindepth 1 -maxdepth 1 | wc -l) firmware layouts)"
