@@ -53,24 +53,26 @@ Match User $account
   PasswordAuthentication yes
 EOF
 # Host aliases: the loopback address itself is this machine to Kelvarin.
+# ssh takes the first value it meets, so the general block comes last.
 cat >"$work/config" <<EOF
-Host *
-  HostName 127.0.0.1
-  Port $port
-  User root
-  IdentitiesOnly yes
-  IdentityFile $work/client
-  UserKnownHostsFile $work/known_hosts
-  GlobalKnownHostsFile /dev/null
-Host unknown-key
+Host unknown-key unknown-key-by-password
   UserKnownHostsFile $work/no_known_hosts
 Host wrong-key
   IdentityFile $work/wrong
 Host closed
   Port $closed
-Host by-password
+Host by-password unknown-key-by-password
   PubkeyAuthentication no
   PreferredAuthentications password
+Host * !wrong-key
+  IdentityFile $work/client
+Host *
+  HostName 127.0.0.1
+  Port $port
+  User root
+  IdentitiesOnly yes
+  UserKnownHostsFile $work/known_hosts
+  GlobalKnownHostsFile /dev/null
 EOF
 # The Debian OpenSSH client refuses a configuration others may write.
 chmod 600 "$work/config"
@@ -96,7 +98,7 @@ printf 'U-Boot 2024.01\0' >"$fw/tree/firmware/devicetree/base/chosen/u-boot,vers
 # Inside the namespace: start sshd, wait for it, run the comparisons, stop it.
 inside=$(cat <<'INNER'
 set -euo pipefail
-kelvarin=$1 work=$2 port=$3 account=$4 password=$(cat "$2/password")
+kelvarin=$1 work=$2 port=$3 account=$4 failures=$5 password=$(cat "$2/password")
 /usr/sbin/sshd -D -e -f "$work/sshd_config" -p "$port" 2>>"$work/sshd.log" &
 sshd=$!
 trap 'kill "$sshd" 2>/dev/null; wait "$sshd" 2>/dev/null || true' EXIT
@@ -125,12 +127,64 @@ for args in "" /V /C "/C /D ; /R _ /T - /A" "/C /N" /N; do
 done
 same fixture "/U root" /C
 same by-password "/U $account /P $password" /V
+[ "$failures" = yes ] || exit $status
+
+# Each fails as an unreachable host does, within the deadline (30 s) and
+# 256 MiB, and leaves nothing running.
+fails() {  # SSH_COMMAND SWITCHES...
+  local command=$1 start=$SECONDS want got
+  shift
+  want=$(printf '#WMIERROR#,#WMIERROR#,#WMIERROR#,#WMIERROR#\r\n' | od -c; echo "exit 1")
+  got=$(export KELVARIN_SSH_COMMAND=$command; ulimit -v 262144; run "$@" /C)
+  if [ "$want" != "$got" ] || [ $((SECONDS - start)) -gt 31 ] || pgrep -f "$work/never" >/dev/null; then
+    echo "does not fail cleanly in $((SECONDS - start)) s: $command $*" >&2
+    diff <(echo "$want") <(echo "$got") >&2 || true
+    status=1
+  fi
+}
+ssh="ssh -F $work/config"
+: >"$work/ssh.err"
+fails "$ssh" /M unknown-key
+grep -q "Host key verification failed" "$work/ssh.err" || { echo "ssh's message is lost" >&2; status=1; }
+fails "$ssh" /M unknown-key-by-password /U "$account" /P "$password"
+fails "$ssh" /M wrong-key
+fails "$ssh" /M closed
+fails "$ssh" /M by-password /U "$account" /P "not-$password"
+fails "$ssh" /M fixture /K
+fails "$ssh" /M fixture /L
+fails 'printf "kelvarin-snapshot\nF class/dmi/id/sys_vendor 9999\nx\nE\n"; :' /M fake
+fails 'printf "kelvarin-snapshot\nF class/dmi/id/sys_vendor 1\nx"; :' /M fake
+fails 'printf "kelvarin-snapshot\nF ../../etc/shadow 1\nx\nE\n"; :' /M fake
+fails 'printf "kelvarin-snapshot\nE\n"; exit 3; :' /M fake
+fails yes /M fake
+printf 'sleep 600\n' >"$work/never"
+fails "sh $work/never" /M fake
+
+# During a /P run the password is on no process's command line; Kelvarin's
+# own holds it only until it has been read, before ssh starts.
+"$kelvarin" /M by-password /U "$account" /P "$password" /C >"$work/pw.out" 2>>"$work/ssh.err" &
+pid=$! looks=0
+while [ -d "/proc/$pid" ] && ! grep -q '^[0-9]* ([^)]*) Z' "/proc/$pid/stat" 2>/dev/null; do
+  for file in $(grep -laF -f "$work/password" /proc/[0-9]*/cmdline 2>/dev/null); do
+    holder=${file#/proc/} && holder=${holder%/cmdline}
+    if [ "$holder" != "$pid" ] || pgrep -P "$pid" >/dev/null; then
+      echo "the password is on the command line of $(tr '\0' ' ' <"$file")" >&2
+      status=1
+    fi
+  done
+  looks=$((looks + 1))
+done
+wait "$pid" && cmp -s "$work/pw.out" <("$kelvarin" /C) || { echo "the /P run failed" >&2; status=1; }
+echo "ssh test: $looks looks at every command line during a /P run"
 exit $status
 INNER
 )
+failures=yes
 for tree in "$fw"/*; do
-  tools/with-firmware.sh "$tree" bash -c "$inside" inside "$kelvarin" "$work" "$port" "$account" ||
+  tools/with-firmware.sh "$tree" bash -c "$inside" inside "$kelvarin" "$work" "$port" "$account" \
+    "$failures" ||
     fail "over ssh the output differs from the local run on ${tree##*/}" \
     "(sshd's log: $(cat "$work/sshd.log"))"
+  failures=no
 done
-echo "ssh test: every form over ssh equals the local run ($(find "$fw" -mindepth 1 -maxdepth 1 | wc -l) firmware layouts)"
+echo "ssh test: the failures fail cleanly; every form over ssh equals the local run ($(find "$fw" -mindepth 1 -maxdepth 1 | wc -l) firmware layouts)"

@@ -145,7 +145,13 @@ std::vector<std::string> SshArguments(const RemoteLogin& login, std::string_view
     args.insert(args.end(), {"-o", "GSSAPIAuthentication=yes", "-o",
                              "PreferredAuthentications=gssapi-with-mic"});
   }
-  args.insert(args.end(), {"--", std::string(login.host), "sh -c '" + std::string(script) + "'"});
+  // The command line gives the host upper-cased; names in ssh's configuration
+  // match case by case and are written in lower case, as DNS names are shown.
+  std::string host(login.host);
+  std::ranges::transform(host, host.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  args.insert(args.end(), {"--", host, "sh -c '" + std::string(script) + "'"});
   return args;
 }
 
