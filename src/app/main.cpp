@@ -66,9 +66,11 @@ int main(int argc, char** argv) {
   }
   // A caller may start a program with no argv[0] at all: then there are no
   // arguments either, rather than whatever lies behind the array.
-  const auto given = std::span<char*>(argv, static_cast<std::size_t>(argc)).subspan(argc > 0 ? 1 : 0);
+  const auto given =
+      std::span<char*>(argv, static_cast<std::size_t>(argc)).subspan(argc > 0 ? 1 : 0);
   std::vector<std::string> copies(given.begin(), given.end());
   std::vector<const char*> arguments;
+  arguments.reserve(copies.size());
   for (const auto& copy : copies) arguments.push_back(copy.c_str());
   HidePasswords(given);
   // On this platform WMI is the stand-in that serves the machine's firmware data.

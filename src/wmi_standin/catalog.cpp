@@ -61,20 +61,20 @@ struct ClassDef {
 
 constexpr std::string_view kSystemNames[] = {"Manufacturer", "Model", "AdminPasswordStatus"};
 constexpr Source kSystemSources[] = {
-    {kSystemInformation, kManufacturer, {"class/dmi/id/sys_vendor"}, {kTreeCompatible}},
-    {kSystemInformation, kProductName, {"class/dmi/id/product_name"}, {kTreeModel}},
+    {kSystemInformation, kManufacturer, {"sys_vendor"}, {kTreeCompatible}},
+    {kSystemInformation, kProductName, {"product_name"}, {kTreeModel}},
     {}};  // selected by the program's query; nothing on this side knows it
 constexpr std::string_view kBiosNames[] = {"Manufacturer", "SMBIOSBIOSVersion", "SerialNumber"};
 constexpr Source kBiosSources[] = {
-    {kBiosInformation, kBiosVendor, {"class/dmi/id/bios_vendor"}, {}},
-    {kBiosInformation, kBiosVersion, {"class/dmi/id/bios_version"}, {kUBootVersion, kPiFirmwareVersion}},
-    {kSystemInformation, kSerialNumber, {"class/dmi/id/product_serial"}, {kTreeSerial, kSocSerial}}};
+    {kBiosInformation, kBiosVendor, {"bios_vendor"}, {}},
+    {kBiosInformation, kBiosVersion, {"bios_version"}, {kUBootVersion, kPiFirmwareVersion}},
+    {kSystemInformation, kSerialNumber, {"product_serial"}, {kTreeSerial, kSocSerial}}};
 constexpr std::string_view kSerialNames[] = {"SerialNumber"};
 constexpr std::string_view kProductNames[] = {"IdentifyingNumber"};
-constexpr Source kBoardSources[] = {{kBaseboard, kSerialNumber, {"class/dmi/id/board_serial"}, {}}};
+constexpr Source kBoardSources[] = {{kBaseboard, kSerialNumber, {"board_serial"}, {}}};
 constexpr Source kProductSources[] = {
-    {kSystemInformation, kSerialNumber, {"class/dmi/id/product_serial"}, {kTreeSerial, kSocSerial}}};
-constexpr Source kChassisSources[] = {{kChassis, kSerialNumber, {"class/dmi/id/chassis_serial"}, {}}};
+    {kSystemInformation, kSerialNumber, {"product_serial"}, {kTreeSerial, kSocSerial}}};
+constexpr Source kChassisSources[] = {{kChassis, kSerialNumber, {"chassis_serial"}, {}}};
 
 constexpr ClassDef kClasses[] = {
     {"Win32_ComputerSystem", kNoType, kSystemNames, kSystemSources},
@@ -106,16 +106,28 @@ constexpr FirmwarePath kFiles[] = {
 };
 constexpr std::string_view kFolders[] = {kDmiId};
 // A file the sources name but the list lacks would be missing on every
-// other machine.
+// other machine. Names in class/dmi/id are written without the folder.
+constexpr bool Listed(std::string_view path, bool inDmiId) {
+  for (const FirmwarePath& file : kFiles) {
+    const std::string_view name = file.path;
+    if (inDmiId ? name.starts_with(kDmiId) && name[kDmiId.size()] == '/' &&
+                      name.substr(kDmiId.size() + 1) == path
+                : name == path) {
+      return true;
+    }
+  }
+  return path.empty();
+}
 constexpr bool EverySourceListed() {
   for (const ClassDef& def : kClasses) {
     for (const Source& source : def.sources) {
-      for (const auto paths : {source.file, source.tree}) {
-        for (const std::string_view path : paths) {
-          bool listed = path.empty();
-          for (const FirmwarePath& file : kFiles) listed = listed || file.path == path;
-          if (!listed) return false;
-        }
+      // Copies: GCC 12 will not walk the arrays in place at compile time.
+      const Paths file = source.file, tree = source.tree;
+      for (const std::string_view path : file) {
+        if (!Listed(path, true)) return false;
+      }
+      for (const std::string_view path : tree) {
+        if (!Listed(path, false)) return false;
       }
     }
   }
@@ -285,7 +297,7 @@ Catalog LoadCatalog(const FirmwareFiles& files) {
     // The closing newline sysfs writes is a control character: the fact's
     // reader blanks it and trims it away.
     return OneInstanceEach(&Source::file, [&](std::string_view file) {
-      return ReadText(files, file, std::identity{});
+      return ReadText(files, std::string(kDmiId).append("/").append(file), std::identity{});
     });
   }
   return CatalogFromDeviceTree(files);

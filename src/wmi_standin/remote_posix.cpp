@@ -158,6 +158,7 @@ std::vector<std::string> SshArguments(const RemoteLogin& login, std::string_view
 // Pointers to the texts, then the null pointer that ends the list.
 std::vector<char*> Pointers(std::vector<std::string>& texts) {
   std::vector<char*> pointers;
+  pointers.reserve(texts.size() + 1);
   for (auto& text : texts) pointers.push_back(text.data());
   pointers.push_back(nullptr);
   return pointers;
@@ -211,10 +212,9 @@ std::optional<std::string> RunRemoteScript(const RemoteLogin& login, std::string
   auto args = Pointers(argv);
   auto env = Pointers(environment);
   pid_t pid = 0;
-  const int spawned = viaShell ? ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(),
-                                               env.data())
-                               : ::posix_spawnp(&pid, args[0], &actions, &attributes, args.data(),
-                                                env.data());
+  const int spawned =
+      viaShell ? ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), env.data())
+               : ::posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   writer.Reset();

@@ -80,7 +80,8 @@ std::optional<Snapshot> ParseSnapshot(std::string_view bytes, std::span<const Fi
     const std::string_view path = rest.substr(0, blank), digits = rest.substr(blank + 1);
     const auto known = FindRow(files, &FirmwarePath::path, path);
     std::size_t length = 0;
-    const auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), length);
+    const auto [stop, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), length);
     if (known == files.end() || digits.empty() || error != std::errc() ||
         stop != digits.data() + digits.size() || length > known->limit ||
         length > bytes.size() - at || snapshot.Read(path, 0)) {

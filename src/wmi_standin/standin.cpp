@@ -165,9 +165,9 @@ std::optional<Catalog> RemoteCatalog(std::string_view host, std::string_view use
   (void)host, (void)user, (void)password, (void)authority;
   return std::nullopt;
 #else
-  const auto output = RunRemoteScript({host, user, password, authority},
-                                      SnapshotScript(CatalogFiles(), CatalogFolders()),
-                                      kRemoteDeadline);
+  const auto output =
+      RunRemoteScript({host, user, password, authority},
+                      SnapshotScript(CatalogFiles(), CatalogFolders()), kRemoteDeadline);
   const auto snapshot =
       output ? ParseSnapshot(*output, CatalogFiles(), CatalogFolders()) : std::nullopt;
   if (!snapshot) return std::nullopt;
