@@ -98,7 +98,7 @@ printf 'U-Boot 2024.01\0' >"$fw/tree/firmware/devicetree/base/chosen/u-boot,vers
 # Inside the namespace: start sshd, wait for it, run the comparisons, stop it.
 inside=$(cat <<'INNER'
 set -euo pipefail
-kelvarin=$1 work=$2 port=$3 account=$4 failures=$5 password=$(cat "$2/password")
+kelvarin=$1 work=$2 port=$3 account=$4 failures=$5 top=$6 password=$(cat "$2/password")
 /usr/sbin/sshd -D -e -f "$work/sshd_config" -p "$port" 2>>"$work/sshd.log" &
 sshd=$!
 trap 'kill "$sshd" 2>/dev/null; wait "$sshd" 2>/dev/null || true' EXIT
@@ -176,13 +176,33 @@ while [ -d "/proc/$pid" ] && ! grep -q '^[0-9]* ([^)]*) Z' "/proc/$pid/stat" 2>/
 done
 wait "$pid" && cmp -s "$work/pw.out" <("$kelvarin" /C) || { echo "the /P run failed" >&2; status=1; }
 echo "ssh test: $looks looks at every command line during a /P run"
+
+# The fleet recipe over these facts (quotes, a comma, a TAB): a host that
+# reports, one that cannot be reached, one whose key is unknown, one that
+# Kelvarin refuses (a comma in its name); the CSV read back by Python.
+printf 'fixture\n# a comment\nclosed\n\nunknown-key extra words\nbad,host\n' >"$work/hosts"
+code=0
+sh "$top/contrib/ssh/inventory.sh" "$work/hosts" "$work/fleet.csv" "$kelvarin" 2>/dev/null || code=$?
+python3 - "$work/fleet.csv" <<'PY' || status=1
+import csv, sys
+facts = ['Soci\u00e9t\u00e9 "G\u00e9n\u00e9rale", Inc.', "Blade; 8 slots", "SN 42", "2.3.4"]
+want = [["host", "exit_code", "manufacturer", "model", "serial_number", "bios_version"],
+        ["fixture", "0"] + facts, ["closed", "1"] + ["#WMIERROR#"] * 4,
+        ["unknown-key", "1"] + ["#WMIERROR#"] * 4, ["bad,host", "9", "", "", "", ""]]
+with open(sys.argv[1], newline="", encoding="utf-8") as f:
+    got = list(csv.reader(f, strict=True))
+if got != want:
+    sys.exit(f"the fleet recipe wrote {got}, not {want}")
+PY
+[ "$code" = 1 ] || { echo "the fleet recipe exits with $code" >&2; status=1; }
+echo "ssh test: the fleet recipe wrote $(($(wc -l <"$work/fleet.csv") - 1)) rows"
 exit $status
 INNER
 )
 failures=yes
 for tree in "$fw"/*; do
   tools/with-firmware.sh "$tree" bash -c "$inside" inside "$kelvarin" "$work" "$port" "$account" \
-    "$failures" ||
+    "$failures" "$top" ||
     fail "over ssh the output differs from the local run on ${tree##*/}" \
     "(sshd's log: $(cat "$work/sshd.log"))"
   failures=no
