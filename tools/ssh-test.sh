@@ -7,6 +7,11 @@
 # failure must end in the connection failure and exit code 1 within the
 # deadline; the password must be on no process's command line. Needs root.
 #   tools/ssh-test.sh KELVARIN
+# With --bench, over one SMBIOS table (a folder holding DMI and
+# smbios_entry_point), it measures instead: the wall time of
+# `kelvarin /M HOST /C` beside `ssh HOST true` (medians of RUNS paired runs)
+# and the bytes the other side sends.
+#   tools/ssh-test.sh KELVARIN --bench TABLE RUNS
 set -euo pipefail
 if [ "$(id -u)" != 0 ]; then
   echo "ssh test: skipped, needs root (sshd, a private mount namespace, a test account)"
@@ -15,6 +20,7 @@ fi
 cd "$(dirname "$0")/.."
 top=$(pwd)
 kelvarin=$(realpath "$1")
+bench=${3:+$(realpath "$3")} runs=${4:-20}
 account=kelvarin-ssh-test
 password="pw-$RANDOM$RANDOM-x"
 work=$(mktemp -d /tmp/kelvarin-ssh-test.XXXXXX)
@@ -80,25 +86,34 @@ chmod 600 "$work/config"
 # Firmware: the real SMBIOS tables beside the checkout, class/dmi/id alone,
 # and a board's device tree.
 fw="$work/fw"
-for table in "$top"/../shared/smbios/*/; do
+for table in ${bench:-"$top"/../shared/smbios/*/}; do
   [ -f "$table/DMI" ] || continue
   mkdir -p "$fw/smbios-$(basename "$table")/firmware/dmi/tables"
   cp "$table/DMI" "$table/smbios_entry_point" "$fw/smbios-$(basename "$table")/firmware/dmi/tables/"
 done
-mkdir -p "$fw/dmi/class/dmi/id" "$fw/tree/firmware/devicetree/base/chosen" "$fw/none"
-printf 'Soci\303\251t\303\251 "G\303\251n\303\251rale", Inc.\n' >"$fw/dmi/class/dmi/id/sys_vendor"
-printf ' Blade; 8 slots \n' >"$fw/dmi/class/dmi/id/product_name"
-printf 'SN\t42\n' >"$fw/dmi/class/dmi/id/board_serial"
-printf '2.3.4\n' >"$fw/dmi/class/dmi/id/bios_version"
-printf 'raspberrypi,4-model-b\0brcm,bcm2711\0' >"$fw/tree/firmware/devicetree/base/compatible"
-printf 'Raspberry Pi 4 Model B Rev 1.4\0' >"$fw/tree/firmware/devicetree/base/model"
-printf '10000000a1b2c3d4\0' >"$fw/tree/firmware/devicetree/base/serial-number"
-printf 'U-Boot 2024.01\0' >"$fw/tree/firmware/devicetree/base/chosen/u-boot,version"
+if [ -n "$bench" ]; then
+  # A server also has class/dmi/id, which the other side sends as well.
+  ids="$fw/smbios-$(basename "$bench")/class/dmi/id"
+  mkdir -p "$ids"
+  for file in sys_vendor product_name bios_vendor bios_version product_serial board_serial chassis_serial; do
+    echo "$file value" >"$ids/$file"
+  done
+else
+  mkdir -p "$fw/dmi/class/dmi/id" "$fw/tree/firmware/devicetree/base/chosen" "$fw/none"
+  printf 'Soci\303\251t\303\251 "G\303\251n\303\251rale", Inc.\n' >"$fw/dmi/class/dmi/id/sys_vendor"
+  printf ' Blade; 8 slots \n' >"$fw/dmi/class/dmi/id/product_name"
+  printf 'SN\t42\n' >"$fw/dmi/class/dmi/id/board_serial"
+  printf '2.3.4\n' >"$fw/dmi/class/dmi/id/bios_version"
+  printf 'raspberrypi,4-model-b\0brcm,bcm2711\0' >"$fw/tree/firmware/devicetree/base/compatible"
+  printf 'Raspberry Pi 4 Model B Rev 1.4\0' >"$fw/tree/firmware/devicetree/base/model"
+  printf '10000000a1b2c3d4\0' >"$fw/tree/firmware/devicetree/base/serial-number"
+  printf 'U-Boot 2024.01\0' >"$fw/tree/firmware/devicetree/base/chosen/u-boot,version"
+fi
 
 # Inside the namespace: start sshd, wait for it, run the comparisons, stop it.
 inside=$(cat <<'INNER'
 set -euo pipefail
-kelvarin=$1 work=$2 port=$3 account=$4 failures=$5 top=$6 password=$(cat "$2/password")
+kelvarin=$1 work=$2 port=$3 account=$4 failures=$5 top=$6 runs=$7 password=$(cat "$2/password")
 /usr/sbin/sshd -D -e -f "$work/sshd_config" -p "$port" 2>>"$work/sshd.log" &
 sshd=$!
 trap 'kill "$sshd" 2>/dev/null; wait "$sshd" 2>/dev/null || true' EXIT
@@ -108,6 +123,18 @@ for _ in $(seq 100); do
 done
 export KELVARIN_SSH_COMMAND="ssh -F $work/config"
 status=0
+if [ "$failures" = bench ]; then
+  ms() { local start=$(date +%s%N); "$@" >/dev/null; echo $((($(date +%s%N) - start) / 1000000)); }
+  median() { sort -n | awk '{ v[NR] = $1 } END { print (v[int((NR + 1) / 2)] + v[int(NR / 2) + 1]) / 2 }'; }
+  for _ in $(seq "$runs"); do
+    echo "$(ms ssh -F "$work/config" fixture true) $(ms "$kelvarin" /M fixture /C)"
+  done >"$work/times"
+  ssh=$(cut -d' ' -f1 "$work/times" | median) run=$(cut -d' ' -f2 "$work/times" | median)
+  KELVARIN_SSH_COMMAND="f() { ssh -F $work/config \"\$@\" | tee $work/sent; }; f" "$kelvarin" /M fixture /C >/dev/null
+  echo "ssh HOST true: $ssh ms; kelvarin /M HOST /C: $run ms ($(awk "BEGIN { printf \"%.2f\", $run / $ssh }") times);" \
+    "the other side sent $(wc -c <"$work/sent") bytes (medians of $runs paired runs)"
+  exit 0
+fi
 run() { "$kelvarin" "$@" 2>>"$work/ssh.err" | od -c; echo "exit ${PIPESTATUS[0]}"; }
 same() {  # SWITCHES locally; /M HOST, the login switches and SWITCHES over ssh
   local host=$1 login=$2 want got
@@ -199,12 +226,14 @@ echo "ssh test: the fleet recipe wrote $(($(wc -l <"$work/fleet.csv") - 1)) rows
 exit $status
 INNER
 )
-failures=yes
+failures=${bench:+bench}
+failures=${failures:-yes}
 for tree in "$fw"/*; do
   tools/with-firmware.sh "$tree" bash -c "$inside" inside "$kelvarin" "$work" "$port" "$account" \
-    "$failures" "$top" ||
+    "$failures" "$top" "$runs" ||
     fail "over ssh the output differs from the local run on ${tree##*/}" \
     "(sshd's log: $(cat "$work/sshd.log"))"
   failures=no
 done
+[ -z "$bench" ] || exit 0
 echo "ssh test: the failures fail cleanly; every form over ssh equals the local run ($(find "$fw" -mindepth 1 -maxdepth 1 | wc -l) firmware layouts)"
