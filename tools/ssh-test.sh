@@ -21,7 +21,7 @@ cd "$(dirname "$0")/.."
 top=$(pwd)
 kelvarin=$(realpath "$1")
 bench=${3:+$(realpath "$3")} runs=${4:-20}
-account=kelvarin-ssh-test
+account="kelvarin-ssh-test"
 password="pw-$RANDOM$RANDOM-x"
 work=$(mktemp -d /tmp/kelvarin-ssh-test.XXXXXX)
 made_run_sshd=

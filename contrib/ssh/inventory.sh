@@ -47,6 +47,6 @@ trap 'rm -rf "$rows"' EXIT
 awk '!/^#/ && NF { print NR, $1 }' "$hosts" | xargs -n 2 -P 16 sh "$0" --row "$rows" "$kelvarin"
 {
   printf '"host","exit_code","manufacturer","model","serial_number","bios_version"\r\n'
-  for place in $(ls "$rows" | grep -v failed | sort -n); do cat "$rows/$place"; done
+  find "$rows" -name '[0-9]*' | sed 's|.*/||' | sort -n | while read -r place; do cat "$rows/$place"; done
 } >"$csv"
 [ ! -e "$rows/failed" ]
