@@ -36,9 +36,10 @@ fail() { echo "ssh test: $*" >&2; exit 1; }
 # Ports on the loopback: one for sshd, one where nothing listens.
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 port=$(free_port) closed=$(free_port)
-for key in host client wrong; do ssh-keygen -q -t ed25519 -N '' -C "$key" -f "$work/$key"; done
+for key in host client wrong other-host; do ssh-keygen -q -t ed25519 -N '' -C "$key" -f "$work/$key"; done
 cp "$work/client.pub" "$work/authorized_keys"
 echo "[127.0.0.1]:$port $(cut -d' ' -f1,2 "$work/host.pub")" >"$work/known_hosts"
+echo "[127.0.0.1]:$port $(cut -d' ' -f1,2 "$work/other-host.pub")" >"$work/changed_known_hosts"
 : >"$work/no_known_hosts"
 useradd -M -d "$work" -s /bin/sh "$account"
 echo "$account:$password" | chpasswd
@@ -63,6 +64,8 @@ EOF
 cat >"$work/config" <<EOF
 Host unknown-key unknown-key-by-password
   UserKnownHostsFile $work/no_known_hosts
+Host changed-key
+  UserKnownHostsFile $work/changed_known_hosts
 Host wrong-key
   IdentityFile $work/wrong
 Host closed
@@ -174,6 +177,7 @@ ssh="ssh -F $work/config"
 fails "$ssh" /M unknown-key
 grep -q "Host key verification failed" "$work/ssh.err" || { echo "ssh's message is lost" >&2; status=1; }
 fails "$ssh" /M unknown-key-by-password /U "$account" /P "$password"
+fails "$ssh" /M changed-key
 fails "$ssh" /M wrong-key
 fails "$ssh" /M closed
 fails "$ssh" /M by-password /U "$account" /P "not-$password"
