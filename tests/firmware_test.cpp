@@ -9,6 +9,7 @@
 
 #include "app/driver.h"
 #include "support.h"
+#include "wmi_standin/catalog.h"
 #include "wmi_standin/com_server.h"
 #include "wmi_standin/standin.h"
 
@@ -99,9 +100,13 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", {{kDmiId + "sys_vendor", kFifo}, {kDmiId + "product_name", "P"}}, Csv(n, "P", n)},
       {"/C", {{kTree + "model", kFifo}, {kTree + "compatible", "a,b"}}, Csv("a", n, n)},
       {"/C", {{kDmiId + "sys_vendor", kProcFile}}, Csv("Linux", n, n)}, {"/N", {}, "=0"},
-      {"/M far-away-host /C", Smbios(machine), kErrorLine + "\r\n=1"}, {"/M "s + host + " /C", Smbios(machine), Csv("M", "P", "B")},
+      {"/M "s + host + " /C", Smbios(machine), Csv("M", "P", "B")},
       {"/U admin /P pw", Smbios(machine), "\r\nERROR: Failed to retrieve an SWbemServices object\r\n=1"}};
   // clang-format on
+  // Another machine: ssh's stand-in runs the remote command over the folder.
+  const TempDir ssh;
+  std::ofstream(ssh.path + "/ssh")
+      << "for last; do :; done; eval \"$(printf %s \"$last\" | sed s,/sys,.,)\"";
   for (const auto& [tail, files, output] : cases) {
     const TempDir root;
     Lay(root.path, files);
@@ -113,11 +118,45 @@ TEST(Firmware, ReportsWhatItHolds) {
       EXPECT_TRUE(!content.ends_with("<3 GiB>") || ::truncate64(path.c_str(), 3LL << 30) == 0);
     }
     wmi_standin::RegisterLocator(root.path);
-    RecordingConsole console;
-    const auto code = RunInventory(tail, console);
-    EXPECT_EQ(console.output + "=" + std::to_string(static_cast<int>(code)), output) << tail;
-    EXPECT_EQ(com::LiveObjects().load() + posix_com::LiveStringCount(), 0)
-        << "a reference or string stayed";
+    ::setenv("KELVARIN_SSH_COMMAND", ("cd " + root.path + " && sh " + ssh.path + "/ssh").c_str(),
+             1);
+    for (const std::string other : {"", "/M other "}) {
+      if (!other.empty() && (tail.starts_with("/M") || tail.starts_with("/U"))) continue;
+      RecordingConsole console;
+      const auto code = RunInventory(other + tail, console);
+      EXPECT_EQ(console.output + "=" + std::to_string(static_cast<int>(code)), output)
+          << other << tail;
+      EXPECT_EQ(com::LiveObjects().load() + posix_com::LiveStringCount(), 0)
+          << "a reference or string stayed";
+    }
+  }
+  ::unsetenv("KELVARIN_SSH_COMMAND");
+}
+
+// What another machine sends is read only when every length and path holds.
+TEST(Firmware, TakesASnapshotOnlyWhole) {
+  const std::string f = "kelvarin-snapshot\n", e = "E\n", vendor = "F class/dmi/id/sys_vendor ";
+  // clang-format off
+  // The vendor's first two bytes, "-" when it was not sent, "!" for a refusal.
+  const std::pair<std::string, std::string> cases[] = {
+      {"login banner\n" + f + "D class/dmi/id\n" + vendor + "3\nab\n" + e + "after", "ab"},
+      {f + vendor + "0\n" + e, ""}, {f + e, "-"},
+      {"", "!"}, {"x" + f + e, "!"}, {f, "!"}, {f + vendor + "3\nab" + e, "!"}, {f + vendor + "1\na", "!"},
+      {f + vendor + "4098\n" + std::string(4098, 'x') + e, "!"}, {f + vendor + "1\na" + vendor + "1\na" + e, "!"},
+      {f + "F ../../etc/shadow 1\nx" + e, "!"}, {f + "D class\n" + e, "!"}, {f + "D class/dmi/id\nD class/dmi/id\n" + e, "!"},
+      {f + vendor + "-1\n" + e, "!"}, {f + vendor + "\n" + e, "!"}, {f + vendor + "1x\na" + e, "!"}, {f + "E \n", "!"},
+      {f + std::string(wmi_standin::kMaxSnapshotBytes, '\n'), "!"}};
+  // clang-format on
+  for (const auto& [bytes, vendorText] : cases) {
+    const auto got =
+        ParseSnapshot(bytes, wmi_standin::CatalogFiles(), wmi_standin::CatalogFolders());
+    const auto read = got ? got->Read("class/dmi/id/sys_vendor", 2) : std::nullopt;
+    EXPECT_EQ(!got   ? "!"
+              : read ? std::string(read->Text())
+                     : "-",
+              vendorText)
+        << bytes.substr(0, 80);
+    EXPECT_EQ(got && got->IsFolder("class/dmi/id"), bytes.starts_with("login"));
   }
 }
 

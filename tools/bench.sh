@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Compares one full Kelvarin run (four facts, five WMI classes) with one
 # `dmidecode -s system-serial-number` call on the same SMBIOS table: wall time,
-# instructions (callgrind) and peak memory. Needs root: both read the table
-# from its sysfs paths inside a private mount namespace.
+# instructions (callgrind) and peak memory. Then, on the same table behind a
+# private sshd on 127.0.0.1, `kelvarin /M HOST /C` beside `ssh HOST true`
+# (medians of 20 paired runs) and the bytes the other side sends. Needs root:
+# both read the table from its sysfs paths inside a private mount namespace.
 #   tools/bench.sh [TABLE_DIR] [RUNS]
 # TABLE_DIR holds DMI and smbios_entry_point (default: the Dell PowerEdge
 # table among the real tables beside the checkout); RUNS timed runs of each
@@ -61,3 +63,4 @@ for cmd in "$kelvarin" "dmidecode -s system-serial-number"; do
     "$(wall $cmd)" "$(instructions $cmd)" "$(peak $cmd)"
 done
 INNER
+tools/ssh-test.sh "$top/build/release/src/kelvarin" --bench "$table" 20

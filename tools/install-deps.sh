@@ -4,7 +4,8 @@
 #   tools/install-deps.sh --release  also the mingw-w64 and Linux cross compilers and zip
 #   tools/install-deps.sh --tests    also GoogleTest, clang's fuzzer runtime, Wine,
 #                                    and what checks the packages and the fleet recipes,
-#                                    and qemu-user, which runs the cross-built tests
+#                                    qemu-user, which runs the cross-built tests, and
+#                                    OpenSSH's client and server for the /M runs over SSH
 set -euo pipefail
 
 packages=(cmake ninja-build g++)
@@ -14,7 +15,7 @@ case "${1:-}" in
   --release) packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 zip git "${cross[@]}") ;;
   --tests) packages+=(libgtest-dev clang clang-format clang-tidy libclang-rt-14-dev git
                       g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386
-                      python3 util-linux
+                      python3 util-linux openssh-client openssh-server
                       zip unzip mandoc man-db lintian ansible-core file
                       "${cross[@]}" g++-s390x-linux-gnu googletest qemu-user-static) ;;
 esac

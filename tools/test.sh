@@ -6,8 +6,8 @@
 # server), the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, and cross-built for
 # aarch64, armhf, riscv64 and s390x under qemu-user, the fuzzers for a bounded
-# time, the release archives, package, manual page and fleet recipes, and the
-# real SMBIOS tables beside the checkout.
+# time, the release archives, package, manual page and fleet recipes, /M
+# over a private OpenSSH server, and the real SMBIOS tables beside the checkout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -101,6 +101,9 @@ if [ "$(id -u)" = 0 ]; then
 else
   echo "skipped: needs root (dpkg, a private mount namespace)"
 fi
+
+step "/M over OpenSSH (a private sshd on 127.0.0.1)"
+tools/ssh-test.sh build/dev/src/kelvarin
 
 step "Real SMBIOS tables"
 check="$top/../shared/smbios/check-dumps"

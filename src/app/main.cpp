@@ -44,8 +44,13 @@ int main() {
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <span>
+#include <string>
+#include <vector>
 
+#include "core/text.h"
+#include "wmi_standin/remote.h"
 #include "wmi_standin/standin.h"
 
 namespace {
@@ -58,14 +63,41 @@ void OccupyClosedStandardDescriptors() {
   }
 }
 
+// Blanks, in the process's own argument list, what may be a /P value: the
+// argument after one that ends in a /P token, or the rest of an argument
+// after such a token. `ps` then shows no password; the run uses a copy.
+void HidePasswords(std::span<char*> arguments) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string_view argument = arguments[i];
+    std::size_t end = 0;
+    for (const std::string& token : kelvarin::Tokenize(argument)) {
+      end = argument.find(token, end) + token.size();
+      const std::string code = kelvarin::UpperCase(std::string_view(token).substr(0, 2));
+      if (code != "/P" && code != "-P") continue;
+      char* value = end < argument.size() || i + 1 == arguments.size() ? arguments[i] + end
+                                                                       : arguments[i + 1];
+      std::memset(value, 0, std::strlen(value));
+      break;
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   OccupyClosedStandardDescriptors();
+  if (argc > 0 && kelvarin::wmi_standin::IsAskpassHelper(argv[0])) {
+    return kelvarin::wmi_standin::RunAskpassHelper(argv[0], argc > 1 ? argv[1] : nullptr);
+  }
   // A caller may start a program with no argv[0] at all: then there are no
   // arguments either, rather than whatever lies behind the array.
-  const auto arguments =
-      std::span<const char* const>(argv, static_cast<std::size_t>(argc)).subspan(argc > 0 ? 1 : 0);
+  const auto given =
+      std::span<char*>(argv, static_cast<std::size_t>(argc)).subspan(argc > 0 ? 1 : 0);
+  std::vector<std::string> copies(given.begin(), given.end());
+  std::vector<const char*> arguments;
+  arguments.reserve(copies.size());
+  for (const auto& copy : copies) arguments.push_back(copy.c_str());
+  HidePasswords(given);
   // On this platform WMI is the stand-in that serves the machine's firmware data.
   kelvarin::wmi_standin::RegisterLocator("/sys");
   auto console = kelvarin::MakeStandardConsole();

@@ -27,6 +27,10 @@ constexpr std::size_t kSerialNumber = 0x07;  // in system, baseboard and chassis
 constexpr std::size_t kMaxAttributeBytes = 4096;
 constexpr std::size_t kMaxEntryPointBytes = 64;
 
+// The SMBIOS table and the folder of its values, below the sysfs root.
+constexpr std::string_view kDmiTable = "firmware/dmi/tables/DMI";
+constexpr std::string_view kEntryPoint = "firmware/dmi/tables/smbios_entry_point";
+constexpr std::string_view kDmiId = "class/dmi/id";
 // Device-tree properties and the SoC's own attributes, below the sysfs root.
 constexpr std::string_view kTreeModel = "firmware/devicetree/base/model";
 constexpr std::string_view kTreeCompatible = "firmware/devicetree/base/compatible";
@@ -44,7 +48,7 @@ using Paths = std::array<std::string_view, 2>;
 struct Source {
   int type = kNoType;      // SMBIOS structure type
   std::size_t offset = 0;  // byte of that structure holding the string number
-  Paths file;              // the same value in class/dmi/id
+  Paths file;              // the same value in class/dmi/id (one file)
   Paths tree;              // on boards: device-tree properties; "compatible" gives the vendor
 };
 
@@ -79,6 +83,57 @@ constexpr ClassDef kClasses[] = {
     {"Win32_ComputerSystemProduct", kNoType, kProductNames, kProductSources},
     {"Win32_SystemEnclosure", kChassis, kSerialNames, kChassisSources},
 };
+
+// Every file a catalog may be read from, and how much of it is read: all
+// that another machine has to send. Attributes are read one byte over the
+// cap, to see that they are longer, and so is the table, to refuse it whole.
+constexpr FirmwarePath kFiles[] = {
+    {kDmiTable, smbios::kMaxTableBytes + 1},
+    {kEntryPoint, kMaxEntryPointBytes},
+    {"class/dmi/id/sys_vendor", kMaxAttributeBytes + 1},
+    {"class/dmi/id/product_name", kMaxAttributeBytes + 1},
+    {"class/dmi/id/bios_vendor", kMaxAttributeBytes + 1},
+    {"class/dmi/id/bios_version", kMaxAttributeBytes + 1},
+    {"class/dmi/id/product_serial", kMaxAttributeBytes + 1},
+    {"class/dmi/id/board_serial", kMaxAttributeBytes + 1},
+    {"class/dmi/id/chassis_serial", kMaxAttributeBytes + 1},
+    {kTreeModel, kMaxAttributeBytes + 1},
+    {kTreeCompatible, kMaxAttributeBytes + 1},
+    {kTreeSerial, kMaxAttributeBytes + 1},
+    {kSocSerial, kMaxAttributeBytes + 1},
+    {kUBootVersion, kMaxAttributeBytes + 1},
+    {kPiFirmwareVersion, kMaxAttributeBytes + 1},
+};
+constexpr std::string_view kFolders[] = {kDmiId};
+// A file the sources name but the list lacks would be missing on every
+// other machine. Names in class/dmi/id are written without the folder.
+constexpr bool Listed(std::string_view path, bool inDmiId) {
+  for (const FirmwarePath& file : kFiles) {
+    const std::string_view name = file.path;
+    if (inDmiId ? name.starts_with(kDmiId) && name[kDmiId.size()] == '/' &&
+                      name.substr(kDmiId.size() + 1) == path
+                : name == path) {
+      return true;
+    }
+  }
+  return path.empty();
+}
+constexpr bool EverySourceListed() {
+  for (const ClassDef& def : kClasses) {
+    for (const Source& source : def.sources) {
+      // Copies: GCC 12 will not walk the arrays in place at compile time.
+      const Paths file = source.file, tree = source.tree;
+      for (const std::string_view path : file) {
+        if (!Listed(path, true)) return false;
+      }
+      for (const std::string_view path : tree) {
+        if (!Listed(path, false)) return false;
+      }
+    }
+  }
+  return true;
+}
+static_assert(EverySourceListed());
 
 // Board makers by device-tree vendor prefix, named as the Linux kernel's list
 // of vendor prefixes names them; generated at configure time from
@@ -171,8 +226,8 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
 // A file's text up to the cap, as `trim` leaves it. A longer file is cut
 // before the character that straddles the cap, so that UTF-8 stays UTF-8.
 template <class Trim>
-std::optional<std::string> ReadText(const NativePath& path, Trim trim) {
-  const auto bytes = ReadFirmwareFile(path, kMaxAttributeBytes + 1);
+std::optional<std::string> ReadText(const FirmwareFiles& files, std::string_view path, Trim trim) {
+  const auto bytes = files.Read(path, kMaxAttributeBytes + 1);
   if (!bytes) return std::nullopt;
   std::string_view text = bytes->Text();
   if (text.size() > kMaxAttributeBytes) {
@@ -189,9 +244,9 @@ std::optional<std::string> ReadText(const NativePath& path, Trim trim) {
 // A device-tree property is bytes up to a NUL, and so is a SoC attribute
 // once its closing newline is blanked and trimmed; "compatible" is a list of
 // them, most specific first, each "vendor,device".
-Catalog CatalogFromDeviceTree(const NativePath& sysRoot) {
+Catalog CatalogFromDeviceTree(const FirmwareFiles& files) {
   const auto read = [&](std::string_view file) {
-    return ReadText(Join(sysRoot, file),
+    return ReadText(files, file,
                     [](std::string_view text) { return text.substr(0, text.find('\0')); });
   };
   const auto model = read(kTreeModel);
@@ -222,14 +277,15 @@ Catalog CatalogFromTable(std::span<const std::uint8_t> table) {
   return CatalogFromStructures(smbios::ParseTable(table));
 }
 
-Catalog LoadCatalog(const NativePath& sysRoot) {
+std::span<const FirmwarePath> CatalogFiles() { return kFiles; }
+std::span<const std::string_view> CatalogFolders() { return kFolders; }
+
+Catalog LoadCatalog(const FirmwareFiles& files) {
   // One byte over the limit, so that an oversized table is refused rather than cut.
-  if (auto dmi =
-          ReadFirmwareFile(Join(sysRoot, "firmware/dmi/tables/DMI"), smbios::kMaxTableBytes + 1)) {
+  if (auto dmi = files.Read(kDmiTable, smbios::kMaxTableBytes + 1)) {
     std::span<const std::uint8_t> table = AsBytes(dmi->Text());
     // The entry point only narrows the table; without a sound one the file is taken whole.
-    const auto entryPoint = ReadFirmwareFile(
-        Join(sysRoot, "firmware/dmi/tables/smbios_entry_point"), kMaxEntryPointBytes);
+    const auto entryPoint = files.Read(kEntryPoint, kMaxEntryPointBytes);
     const std::string_view announced = entryPoint ? entryPoint->Text() : std::string_view();
     if (auto length = smbios::TableLengthFromEntryPoint(AsBytes(announced))) {
       table = table.first(std::min(*length, table.size()));
@@ -237,15 +293,14 @@ Catalog LoadCatalog(const NativePath& sysRoot) {
     const auto structures = smbios::ParseTable(table);
     if (!structures.empty()) return CatalogFromStructures(structures);
   }
-  const NativePath dmiId = Join(sysRoot, "class/dmi/id");
-  if (IsFolder(dmiId)) {
+  if (files.IsFolder(kDmiId)) {
     // The closing newline sysfs writes is a control character: the fact's
     // reader blanks it and trims it away.
     return OneInstanceEach(&Source::file, [&](std::string_view file) {
-      return ReadText(Join(dmiId, file), std::identity{});
+      return ReadText(files, std::string(kDmiId).append("/").append(file), std::identity{});
     });
   }
-  return CatalogFromDeviceTree(sysRoot);
+  return CatalogFromDeviceTree(files);
 }
 
 }  // namespace kelvarin::wmi_standin

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "wmi_standin/firmware_file.h"
+#include "wmi_standin/snapshot.h"
 
 namespace kelvarin::wmi_standin {
 
@@ -39,11 +40,15 @@ const ClassData* FindClass(const Catalog& catalog, std::string_view className);
 
 Catalog CatalogFromTable(std::span<const std::uint8_t> table);
 
-// The sources in order under a sysfs root ("/sys" on a real machine):
+// The files and folders below the sysfs root that LoadCatalog may look at.
+std::span<const FirmwarePath> CatalogFiles();
+std::span<const std::string_view> CatalogFolders();
+
+// The sources in order below a sysfs root ("/sys" on a real machine):
 // firmware/dmi/tables/DMI when readable and holding a structure (narrowed to
 // the length its entry point announces), else class/dmi/id when that folder
 // exists, else the device tree at firmware/devicetree/base when it holds
 // "model" or "compatible", else no instances at all.
-Catalog LoadCatalog(const NativePath& sysRoot);
+Catalog LoadCatalog(const FirmwareFiles& files);
 
 }  // namespace kelvarin::wmi_standin

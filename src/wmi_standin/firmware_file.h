@@ -41,4 +41,32 @@ std::optional<FileBytes> ReadFirmwareFile(const NativePath& path, std::size_t li
 
 bool IsFolder(const NativePath& path);
 
+// Where the catalog finds firmware files, by paths relative to a sysfs root
+// (written with '/'): this machine's, or a copy another machine sent.
+class FirmwareFiles {
+ public:
+  virtual ~FirmwareFiles() = default;
+
+  // At most `limit` bytes of a regular file; nothing for anything else.
+  [[nodiscard]] virtual std::optional<FileBytes> Read(std::string_view relative,
+                                                      std::size_t limit) const = 0;
+  [[nodiscard]] virtual bool IsFolder(std::string_view relative) const = 0;
+};
+
+// This machine's files under `root`.
+class LocalFiles final : public FirmwareFiles {
+ public:
+  explicit LocalFiles(NativePath root) : root_(std::move(root)) {}
+  [[nodiscard]] std::optional<FileBytes> Read(std::string_view relative,
+                                              std::size_t limit) const override {
+    return ReadFirmwareFile(Join(root_, relative), limit);
+  }
+  [[nodiscard]] bool IsFolder(std::string_view relative) const override {
+    return wmi_standin::IsFolder(Join(root_, relative));
+  }
+
+ private:
+  NativePath root_;
+};
+
 }  // namespace kelvarin::wmi_standin

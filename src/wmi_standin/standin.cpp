@@ -17,6 +17,9 @@
 #include "wmi_standin/catalog.h"
 #include "wmi_standin/com_server.h"
 #include "wmi_standin/firmware_file.h"
+#ifndef _WIN32
+#include "wmi_standin/remote.h"
+#endif
 
 namespace kelvarin::wmi_standin {
 namespace {
@@ -154,6 +157,24 @@ std::string OwnHostName() {
   return name;
 }
 
+// Another machine's catalog, read from the snapshot its shell sends over
+// ssh. The Windows build has no such transport.
+std::optional<Catalog> RemoteCatalog(std::string_view host, std::string_view user,
+                                     std::string_view password, std::string_view authority) {
+#ifdef _WIN32
+  (void)host, (void)user, (void)password, (void)authority;
+  return std::nullopt;
+#else
+  const auto output =
+      RunRemoteScript({host, user, password, authority},
+                      SnapshotScript(CatalogFiles(), CatalogFolders()), kRemoteDeadline);
+  const auto snapshot =
+      output ? ParseSnapshot(*output, CatalogFiles(), CatalogFolders()) : std::nullopt;
+  if (!snapshot) return std::nullopt;
+  return LoadCatalog(*snapshot);
+#endif
+}
+
 class Locator final : public DispatchBase<> {
  public:
   explicit Locator(NativePath sysRoot) : sysRoot_(std::move(sysRoot)) {}
@@ -164,11 +185,18 @@ class Locator final : public DispatchBase<> {
     return MemberIs(name, "CONNECTSERVER") ? kConnectServer : DISPID_UNKNOWN;
   }
   HRESULT InvokeMember(DISPID, WORD, const DISPPARAMS& params, VARIANT* result) override {
-    // No remote transport in this build: any other host is out of reach.
-    if (!IsLocalHost(ArgumentText(params, 0), OwnHostName())) return kRpcServerUnavailable;
-    if (!ArgumentText(params, 2).empty()) return kWbemLocalCredentials;
-    auto catalog = std::make_shared<const Catalog>(LoadCatalog(sysRoot_));
-    com::SetObjectResult(result, ComPtr<IDispatch>::Attach(new Services(std::move(catalog))).get());
+    const std::string server = ArgumentText(params, 0), user = ArgumentText(params, 2);
+    std::optional<Catalog> catalog;
+    if (IsLocalHost(server, OwnHostName())) {
+      if (!user.empty()) return kWbemLocalCredentials;
+      catalog = LoadCatalog(LocalFiles(sysRoot_));
+    } else {
+      catalog = RemoteCatalog(server, user, ArgumentText(params, 3), ArgumentText(params, 5));
+    }
+    // Whatever kept another machine's files from us, it is out of reach.
+    if (!catalog) return kRpcServerUnavailable;
+    auto shared = std::make_shared<const Catalog>(*std::move(catalog));
+    com::SetObjectResult(result, ComPtr<IDispatch>::Attach(new Services(std::move(shared))).get());
     return S_OK;
   }
 

@@ -1,0 +1,243 @@
+#!/usr/bin/env bash
+# /M on Linux over a real OpenSSH server: a private sshd on 127.0.0.1 with
+# its own host key, configuration, authorized key and test account, run in
+# the private mount namespace of tools/with-firmware.sh, so that the "other
+# machine" serves chosen firmware. Every output form through ssh must equal
+# the local run over the same firmware, byte for byte and exit code; every
+# failure must end in the connection failure and exit code 1 within the
+# deadline; the password must be on no process's command line. Needs root.
+#   tools/ssh-test.sh KELVARIN   (not a sanitizer build: runs are held to 256 MiB of address space)
+# With --bench, over one SMBIOS table (a folder holding DMI and
+# smbios_entry_point), it measures instead: the wall time of
+# `kelvarin /M HOST /C` beside `ssh HOST true` (medians of RUNS paired runs)
+# and the bytes the other side sends.
+#   tools/ssh-test.sh KELVARIN --bench TABLE RUNS
+set -euo pipefail
+if [ "$(id -u)" != 0 ]; then
+  echo "ssh test: skipped, needs root (sshd, a private mount namespace, a test account)"
+  exit 0
+fi
+cd "$(dirname "$0")/.."
+top=$(pwd)
+kelvarin=$(realpath "$1")
+bench=${3:+$(realpath "$3")} runs=${4:-20}
+account="kelvarin-ssh-test"
+password="pw-$RANDOM$RANDOM-x"
+work=$(mktemp -d /tmp/kelvarin-ssh-test.XXXXXX)
+made_run_sshd=
+cleanup() {
+  userdel "$account" 2>/dev/null || true
+  [ -z "$made_run_sshd" ] || rmdir /run/sshd 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "ssh test: $*" >&2; exit 1; }
+
+# Ports on the loopback: one for sshd, one where nothing listens.
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+port=$(free_port) closed=$(free_port)
+for key in host client wrong other-host; do ssh-keygen -q -t ed25519 -N '' -C "$key" -f "$work/$key"; done
+cp "$work/client.pub" "$work/authorized_keys"
+echo "[127.0.0.1]:$port $(cut -d' ' -f1,2 "$work/host.pub")" >"$work/known_hosts"
+echo "[127.0.0.1]:$port $(cut -d' ' -f1,2 "$work/other-host.pub")" >"$work/changed_known_hosts"
+: >"$work/no_known_hosts"
+useradd -M -d "$work" -s /bin/sh "$account"
+echo "$account:$password" | chpasswd
+# The password reaches the runs in a file: on no command line, not even the tests'.
+echo "$password" >"$work/password"
+[ -d /run/sshd ] || { mkdir -m 0755 /run/sshd && made_run_sshd=1; }
+cat >"$work/sshd_config" <<EOF
+ListenAddress 127.0.0.1
+HostKey $work/host
+AuthorizedKeysFile $work/authorized_keys
+StrictModes no
+PidFile none
+UsePAM no
+KbdInteractiveAuthentication no
+PasswordAuthentication no
+PermitRootLogin prohibit-password
+Match User $account
+  PasswordAuthentication yes
+EOF
+# Host aliases: the loopback address itself is this machine to Kelvarin.
+# ssh takes the first value it meets, so the general block comes last.
+cat >"$work/config" <<EOF
+Host unknown-key unknown-key-by-password
+  UserKnownHostsFile $work/no_known_hosts
+Host changed-key
+  UserKnownHostsFile $work/changed_known_hosts
+Host wrong-key
+  IdentityFile $work/wrong
+Host closed
+  Port $closed
+Host by-password unknown-key-by-password
+  PubkeyAuthentication no
+  PreferredAuthentications password
+Host * !wrong-key
+  IdentityFile $work/client
+Host *
+  HostName 127.0.0.1
+  Port $port
+  User root
+  IdentitiesOnly yes
+  UserKnownHostsFile $work/known_hosts
+  GlobalKnownHostsFile /dev/null
+EOF
+# The Debian OpenSSH client refuses a configuration others may write.
+chmod 600 "$work/config"
+
+# Firmware: the real SMBIOS tables beside the checkout, class/dmi/id alone,
+# and a board's device tree.
+fw="$work/fw"
+for table in ${bench:-"$top"/../shared/smbios/*/}; do
+  [ -f "$table/DMI" ] || continue
+  mkdir -p "$fw/smbios-$(basename "$table")/firmware/dmi/tables"
+  cp "$table/DMI" "$table/smbios_entry_point" "$fw/smbios-$(basename "$table")/firmware/dmi/tables/"
+done
+if [ -n "$bench" ]; then
+  # A server also has class/dmi/id, which the other side sends as well.
+  ids="$fw/smbios-$(basename "$bench")/class/dmi/id"
+  mkdir -p "$ids"
+  for file in sys_vendor product_name bios_vendor bios_version product_serial board_serial chassis_serial; do
+    echo "$file value" >"$ids/$file"
+  done
+else
+  mkdir -p "$fw/dmi/class/dmi/id" "$fw/tree/firmware/devicetree/base/chosen" "$fw/none"
+  printf 'Soci\303\251t\303\251 "G\303\251n\303\251rale", Inc.\n' >"$fw/dmi/class/dmi/id/sys_vendor"
+  printf ' Blade; 8 slots \n' >"$fw/dmi/class/dmi/id/product_name"
+  printf 'SN\t42\n' >"$fw/dmi/class/dmi/id/board_serial"
+  printf '2.3.4\n' >"$fw/dmi/class/dmi/id/bios_version"
+  printf 'raspberrypi,4-model-b\0brcm,bcm2711\0' >"$fw/tree/firmware/devicetree/base/compatible"
+  printf 'Raspberry Pi 4 Model B Rev 1.4\0' >"$fw/tree/firmware/devicetree/base/model"
+  printf '10000000a1b2c3d4\0' >"$fw/tree/firmware/devicetree/base/serial-number"
+  printf 'U-Boot 2024.01\0' >"$fw/tree/firmware/devicetree/base/chosen/u-boot,version"
+fi
+
+# Inside the namespace: start sshd, wait for it, run the comparisons, stop it.
+inside=$(cat <<'INNER'
+set -euo pipefail
+kelvarin=$1 work=$2 port=$3 account=$4 failures=$5 top=$6 runs=$7 password=$(cat "$2/password")
+/usr/sbin/sshd -D -e -f "$work/sshd_config" -p "$port" 2>>"$work/sshd.log" &
+sshd=$!
+trap 'kill "$sshd" 2>/dev/null; wait "$sshd" 2>/dev/null || true' EXIT
+for _ in $(seq 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+  sleep 0.05
+done
+export KELVARIN_SSH_COMMAND="ssh -F $work/config"
+status=0
+if [ "$failures" = bench ]; then
+  ms() { local start=$(date +%s%N); "$@" >/dev/null; echo $((($(date +%s%N) - start) / 1000000)); }
+  median() { sort -n | awk '{ v[NR] = $1 } END { print (v[int((NR + 1) / 2)] + v[int(NR / 2) + 1]) / 2 }'; }
+  for _ in $(seq "$runs"); do
+    echo "$(ms ssh -F "$work/config" fixture true) $(ms "$kelvarin" /M fixture /C)"
+  done >"$work/times"
+  ssh=$(cut -d' ' -f1 "$work/times" | median) run=$(cut -d' ' -f2 "$work/times" | median)
+  KELVARIN_SSH_COMMAND="f() { ssh -F $work/config \"\$@\" | tee $work/sent; }; f" "$kelvarin" /M fixture /C >/dev/null
+  echo "ssh HOST true: $ssh ms; kelvarin /M HOST /C: $run ms ($(awk "BEGIN { printf \"%.2f\", $run / $ssh }") times);" \
+    "the other side sent $(wc -c <"$work/sent") bytes (medians of $runs paired runs)"
+  exit 0
+fi
+run() { "$kelvarin" "$@" 2>>"$work/ssh.err" | od -c; echo "exit ${PIPESTATUS[0]}"; }
+same() {  # SWITCHES locally; /M HOST, the login switches and SWITCHES over ssh
+  local host=$1 login=$2 want got
+  shift 2
+  want=$(run "$@")
+  # shellcheck disable=SC2086
+  got=$(run /M "$host" $login "$@")
+  if [ "$want" != "$got" ]; then
+    echo "differs: $* (local, then /M $host over ssh)" >&2
+    diff <(echo "$want") <(echo "$got") >&2 || true
+    status=1
+  fi
+}
+for args in "" /V /C "/C /D ; /R _ /T - /A" "/C /N" /N; do
+  # shellcheck disable=SC2086
+  same fixture "" $args
+done
+same fixture "/U root" /C
+same by-password "/U $account /P $password" /V
+[ "$failures" = yes ] || exit $status
+
+# Each fails as an unreachable host does, within the deadline (30 s) and
+# 256 MiB, and leaves nothing running.
+fails() {  # SSH_COMMAND SWITCHES...
+  local command=$1 start=$SECONDS want got
+  shift
+  want=$(printf '#WMIERROR#,#WMIERROR#,#WMIERROR#,#WMIERROR#\r\n' | od -c; echo "exit 1")
+  got=$(export KELVARIN_SSH_COMMAND=$command; ulimit -v 262144; run "$@" /C)
+  if [ "$want" != "$got" ] || [ $((SECONDS - start)) -gt 31 ] || pgrep -f "$work/never" >/dev/null; then
+    echo "does not fail cleanly in $((SECONDS - start)) s: $command $*" >&2
+    diff <(echo "$want") <(echo "$got") >&2 || true
+    status=1
+  fi
+}
+ssh="ssh -F $work/config"
+: >"$work/ssh.err"
+fails "$ssh" /M unknown-key
+grep -q "Host key verification failed" "$work/ssh.err" || { echo "ssh's message is lost" >&2; status=1; }
+fails "$ssh" /M unknown-key-by-password /U "$account" /P "$password"
+fails "$ssh" /M changed-key
+fails "$ssh" /M wrong-key
+fails "$ssh" /M closed
+fails "$ssh" /M by-password /U "$account" /P "not-$password"
+fails "$ssh" /M fixture /K
+fails "$ssh" /M fixture /L
+fails 'printf "kelvarin-snapshot\nF class/dmi/id/sys_vendor 9999\nx\nE\n"; :' /M fake
+fails 'printf "kelvarin-snapshot\nF class/dmi/id/sys_vendor 1\nx"; :' /M fake
+fails 'printf "kelvarin-snapshot\nF ../../etc/shadow 1\nx\nE\n"; :' /M fake
+fails 'printf "kelvarin-snapshot\nE\n"; exit 3; :' /M fake
+fails 'yes kelvarin-snapshot; :' /M fake
+printf 'sleep 600\n' >"$work/never"
+fails "sh $work/never" /M fake
+
+# During a /P run the password is on no process's command line; Kelvarin's
+# own holds it only until it has been read, before ssh starts.
+"$kelvarin" /M by-password /U "$account" /P "$password" /C >"$work/pw.out" 2>>"$work/ssh.err" &
+pid=$! looks=0
+while [ -d "/proc/$pid" ] && ! grep -q '^[0-9]* ([^)]*) Z' "/proc/$pid/stat" 2>/dev/null; do
+  for file in $(grep -laF -f "$work/password" /proc/[0-9]*/cmdline 2>/dev/null); do
+    holder=${file#/proc/} && holder=${holder%/cmdline}
+    if [ "$holder" != "$pid" ] || pgrep -P "$pid" >/dev/null; then
+      echo "the password is on the command line of $(tr '\0' ' ' <"$file")" >&2
+      status=1
+    fi
+  done
+  looks=$((looks + 1))
+done
+wait "$pid" && cmp -s "$work/pw.out" <("$kelvarin" /C) || { echo "the /P run failed" >&2; status=1; }
+echo "ssh test: $looks looks at every command line during a /P run"
+
+# The fleet recipe over these facts (quotes, a comma, a TAB): a host that
+# reports, one that cannot be reached, one whose key is unknown, one that
+# Kelvarin refuses (a comma in its name); the CSV read back by Python.
+printf 'fixture\n# a comment\nclosed\n\nunknown-key extra words\nbad,host\n' >"$work/hosts"
+code=0
+sh "$top/contrib/ssh/inventory.sh" "$work/hosts" "$work/fleet.csv" "$kelvarin" 2>/dev/null || code=$?
+python3 - "$work/fleet.csv" <<'PY' || status=1
+import csv, sys
+facts = ['Soci\u00e9t\u00e9 "G\u00e9n\u00e9rale", Inc.', "Blade; 8 slots", "SN 42", "2.3.4"]
+want = [["host", "exit_code", "manufacturer", "model", "serial_number", "bios_version"],
+        ["fixture", "0"] + facts, ["closed", "1"] + ["#WMIERROR#"] * 4,
+        ["unknown-key", "1"] + ["#WMIERROR#"] * 4, ["bad,host", "9", "", "", "", ""]]
+with open(sys.argv[1], newline="", encoding="utf-8") as f:
+    got = list(csv.reader(f, strict=True))
+if got != want:
+    sys.exit(f"the fleet recipe wrote {got}, not {want}")
+PY
+[ "$code" = 1 ] || { echo "the fleet recipe exits with $code" >&2; status=1; }
+echo "ssh test: the fleet recipe wrote $(($(wc -l <"$work/fleet.csv") - 1)) rows"
+exit $status
+INNER
+)
+failures=${bench:+bench}
+failures=${failures:-yes}
+for tree in "$fw"/*; do
+  tools/with-firmware.sh "$tree" bash -c "$inside" inside "$kelvarin" "$work" "$port" "$account" \
+    "$failures" "$top" "$runs" ||
+    fail "over ssh the output differs from the local run on ${tree##*/}" \
+    "(sshd's log: $(cat "$work/sshd.log"))"
+  failures=no
+done
+[ -z "$bench" ] || exit 0
+echo "ssh test: the failures fail cleanly; every form over ssh equals the local run ($(find "$fw" -mindepth 1 -maxdepth 1 | wc -l) firmware layouts)"
