@@ -211,7 +211,8 @@ echo "ssh test: $looks looks at every command line during a /P run"
 # The fleet recipe over these facts (quotes, a comma, a TAB): a host that
 # reports, one that cannot be reached, one whose key is unknown, one that
 # Kelvarin refuses (a comma in its name); the CSV read back by Python.
-printf 'fixture\n# a comment\nclosed\n\nunknown-key extra words\nbad,host\n' >"$work/hosts"
+# Names that xargs or a spreadsheet would read (Kelvarin refuses the comma).
+printf 'fixture\n# a comment\nclosed\n\nunknown-key extra words\nbad,host\n=1+2,x\n'"it's,\\\\\"q"'\n' >"$work/hosts"
 code=0
 sh "$top/contrib/ssh/inventory.sh" "$work/hosts" "$work/fleet.csv" "$kelvarin" 2>/dev/null || code=$?
 python3 - "$work/fleet.csv" <<'PY' || status=1
@@ -219,7 +220,8 @@ import csv, sys
 facts = ['Soci\u00e9t\u00e9 "G\u00e9n\u00e9rale", Inc.', "Blade; 8 slots", "SN 42", "2.3.4"]
 want = [["host", "exit_code", "manufacturer", "model", "serial_number", "bios_version"],
         ["fixture", "0"] + facts, ["closed", "1"] + ["#WMIERROR#"] * 4,
-        ["unknown-key", "1"] + ["#WMIERROR#"] * 4, ["bad,host", "9", "", "", "", ""]]
+        ["unknown-key", "1"] + ["#WMIERROR#"] * 4, ["bad,host", "9", "", "", "", ""],
+        ["'=1+2,x", "9", "", "", "", ""], ["it's,\\\"q", "9", "", "", "", ""]]
 with open(sys.argv[1], newline="", encoding="utf-8") as f:
     got = list(csv.reader(f, strict=True))
 if got != want:
@@ -227,6 +229,18 @@ if got != want:
 PY
 [ "$code" = 1 ] || { echo "the fleet recipe exits with $code" >&2; status=1; }
 echo "ssh test: the fleet recipe wrote $(($(wc -l <"$work/fleet.csv") - 1)) rows"
+# A line that did not arrive whole is a failed row; a CSV that cannot be
+# written is an error, never a success.
+printf '#!/bin/sh\nprintf "M\\tP\\tS"\n' >"$work/cut" && chmod +x "$work/cut"
+code=0
+sh "$top/contrib/ssh/inventory.sh" "$work/hosts" "$work/cut.csv" "$work/cut" || code=$?
+[ "$code" = 1 ] && [ "$(grep -c ',failed,,,,' "$work/cut.csv")" = 6 ] ||
+  { echo "a cut line was not a failed row: $(cat "$work/cut.csv")" >&2; status=1; }
+if sh "$top/contrib/ssh/inventory.sh" "$work/hosts" /dev/full "$kelvarin" 2>"$work/full.err" ||
+  ! grep -q 'could not write' "$work/full.err"; then
+  echo "a CSV on a full disk was a success" >&2
+  status=1
+fi
 exit $status
 INNER
 )
