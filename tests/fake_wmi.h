@@ -20,8 +20,9 @@ namespace kelvarin::testing {
 // are unknown to it.
 using FakeItem = std::map<std::string, std::optional<std::string>>;
 
-// What goes wrong with a class. NextFails and Refuses strike at the second
-// item; EmptyFirst delivers an empty VARIANT before the items.
+// What goes wrong with a class. NoSet answers the query with text in place
+// of the set; NextFails and Refuses strike at the second item; TextFirst
+// delivers text ("42") before the items.
 enum class Fault {
   None,
   QueryFails,
@@ -31,7 +32,7 @@ enum class Fault {
   ResetFails,
   NextFails,
   Refuses,
-  EmptyFirst
+  TextFirst
 };
 
 struct FakeClass {
@@ -41,8 +42,8 @@ struct FakeClass {
 };
 
 struct FakeScenario {
-  HRESULT creation = S_OK;  // the class factory's answer; REGDB_E_CLASSNOTREG: not registered
-  HRESULT connect = S_OK;   // ConnectServer's answer; services come with any success
+  std::optional<HRESULT> creation = S_OK;  // the class factory's answer; none: not registered
+  HRESULT connect = S_OK;                  // ConnectServer's answer; services come with any success
   HRESULT impersonation = S_OK;
   std::set<std::string> missing = {};             // members no object knows, e.g. "SECURITY_"
   std::map<std::string, FakeClass> classes = {};  // by the query's last word
@@ -122,8 +123,9 @@ class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
   explicit Enumerator(const FakeClass& c) : class_(c) {}
   HRESULT STDMETHODCALLTYPE Next(ULONG, VARIANT* item, ULONG* fetched) override {
     const Fault fault = class_.fault;
-    const std::size_t at = next_++ - (fault == Fault::EmptyFirst ? 1 : 0);
+    const std::size_t at = next_++ - (fault == Fault::TextFirst ? 1 : 0);
     *fetched = at < class_.items.size() || at == SIZE_MAX ? 1 : 0;
+    if (at == SIZE_MAX) TextToVariant("42", *item);
     if (at == SIZE_MAX || *fetched == 0) return *fetched == 1 ? S_OK : S_FALSE;
     if (at == 1 && fault == Fault::NextFails) return E_FAIL;
     if (at == 1 && fault == Fault::Refuses) return Hand(item, new Enumerator(class_), VT_UNKNOWN);
@@ -167,6 +169,7 @@ inline void InstallFakeWmi(const FakeScenario& scenario) {
     const std::string wql = VariantToText(*com::PositionalArgument(params, 0));
     const FakeClass& c = g_scenario.classes[wql.substr(wql.rfind(' ') + 1)];
     if (c.fault == Fault::QueryFails) return MakeHresult(0x80041017U);  // invalid query
+    if (c.fault == Fault::NoSet) TextToVariant(wql, *result);
     return c.fault == Fault::NoSet ? S_OK : Hand(result, new ObjectSet(c));
   };
   const Answer level = [](auto...) { return g_scenario.impersonation; };
@@ -178,9 +181,9 @@ inline void InstallFakeWmi(const FakeScenario& scenario) {
       Hand(result, new Node("services", {{"EXECQUERY", query}, {"SECURITY_", security}}));
     return g_scenario.connect;
   };
-  if (scenario.creation == REGDB_E_CLASSNOTREG) return;
+  if (!scenario.creation) return;
   posix_com::RegisterClass(u"WbemScripting.SWbemLocator", [=](REFIID iid, void** object) {
-    if (g_scenario.creation != S_OK) return g_scenario.creation;
+    if (*g_scenario.creation != S_OK) return *g_scenario.creation;
     return ComPtr<IDispatch>::Attach(new Node("locator", {{"CONNECTSERVER", connect}}))
         ->QueryInterface(iid, object);
   });

@@ -17,29 +17,15 @@ using LONG = std::int32_t;
 using ULONG = std::uint32_t;
 using DWORD = std::uint32_t;
 using WORD = std::uint16_t;
-using USHORT = std::uint16_t;
-using SHORT = std::int16_t;
 using UINT = unsigned int;
-using INT = int;
 using BOOL = int;
-using BYTE = std::uint8_t;
-using CHAR = char;
-using LONGLONG = std::int64_t;
-using ULONGLONG = std::uint64_t;
 using LCID = std::uint32_t;
 using DISPID = std::int32_t;
-using SCODE = std::int32_t;
 using VARTYPE = std::uint16_t;
-using VARIANT_BOOL = std::int16_t;
-using DATE = double;
 using OLECHAR = char16_t;
 using BSTR = OLECHAR*;
 using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
-
-union CY {
-  LONGLONG int64;
-};
 
 struct GUID {
   std::uint32_t Data1;
@@ -51,10 +37,9 @@ using IID = GUID;
 using CLSID = GUID;
 using REFIID = const IID&;
 using REFCLSID = const CLSID&;
-using REFGUID = const GUID&;
 
 bool operator==(const GUID& a, const GUID& b) noexcept;
-inline bool IsEqualGUID(REFGUID a, REFGUID b) noexcept { return a == b; }
+inline bool IsEqualGUID(const GUID& a, const GUID& b) noexcept { return a == b; }
 
 inline constexpr HRESULT MakeHresult(std::uint32_t v) noexcept { return static_cast<HRESULT>(v); }
 inline constexpr HRESULT S_OK = 0;
@@ -62,9 +47,6 @@ inline constexpr HRESULT S_FALSE = 1;
 inline constexpr HRESULT E_NOTIMPL = MakeHresult(0x80004001U);
 inline constexpr HRESULT E_NOINTERFACE = MakeHresult(0x80004002U);
 inline constexpr HRESULT E_FAIL = MakeHresult(0x80004005U);
-inline constexpr HRESULT E_OUTOFMEMORY = MakeHresult(0x8007000EU);
-inline constexpr HRESULT E_INVALIDARG = MakeHresult(0x80070057U);
-inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHresult(0x80040154U);
 inline constexpr HRESULT CO_E_CLASSSTRING = MakeHresult(0x800401F3U);
 inline constexpr HRESULT CO_E_NOTINITIALIZED = MakeHresult(0x800401F0U);
 inline constexpr HRESULT DISP_E_MEMBERNOTFOUND = MakeHresult(0x80020003U);
@@ -104,44 +86,25 @@ struct IDispatch;
 struct ITypeInfo;
 struct VARIANT;
 
-struct VariantRecord {
-  void* pvRecord;
-  void* pRecInfo;
-};
-
 // The Windows VARIANT: a tag, three reserved words and a payload that is as
 // wide as two pointers (the record form), so 16 bytes on 32-bit and 24 on 64-bit.
+// Only the members the program names; the others' values are read from the
+// payload's bytes.
 struct VARIANT {
   VARTYPE vt;
   WORD wReserved1;
   WORD wReserved2;
   WORD wReserved3;
   union {
-    LONGLONG llVal;
+    std::int64_t llVal;
     LONG lVal;
-    BYTE bVal;
-    SHORT iVal;
-    float fltVal;
     double dblVal;
-    VARIANT_BOOL boolVal;
-    SCODE scode;
-    CY cyVal;
-    DATE date;
     BSTR bstrVal;
     IUnknown* punkVal;
     IDispatch* pdispVal;
-    CHAR cVal;
-    USHORT uiVal;
-    ULONG ulVal;
-    ULONGLONG ullVal;
-    INT intVal;
-    UINT uintVal;
-    BSTR* pbstrVal;
-    IUnknown** ppunkVal;
-    IDispatch** ppdispVal;
     VARIANT* pvarVal;
     void* byref;
-    VariantRecord record;
+    void* record[2];
   };
 };
 static_assert(offsetof(VARIANT, llVal) == 8);
@@ -154,16 +117,11 @@ struct DISPPARAMS {
   UINT cNamedArgs;
 };
 
+// Of the exception record, the strings the caller frees; nothing here fills them.
 struct EXCEPINFO {
-  WORD wCode;
-  WORD wReserved;
   BSTR bstrSource;
   BSTR bstrDescription;
   BSTR bstrHelpFile;
-  DWORD dwHelpContext;
-  void* pvReserved;
-  HRESULT (*pfnDeferredFillIn)(EXCEPINFO*);
-  SCODE scode;
 };
 
 inline constexpr WORD DISPATCH_METHOD = 1;
@@ -222,15 +180,13 @@ struct IEnumVARIANT : IUnknown {
 };
 
 struct ISWbemObject;
-struct ISWbemSecurity;
 
-// The WMI object set's dual interface: _NewEnum at slot 7, Item at 8, Count at 9.
+// The WMI object set's dual interface up to the last slot the program calls:
+// _NewEnum at slot 7, Item at 8, Count at 9.
 struct ISWbemObjectSet : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** unknown) = 0;
   virtual HRESULT STDMETHODCALLTYPE Item(BSTR path, LONG flags, ISWbemObject** object) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_Count(LONG* count) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_Security_(ISWbemSecurity** security) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ItemIndex(LONG index, ISWbemObject** object) = 0;
 
  protected:
   ISWbemObjectSet() = default;
@@ -244,13 +200,11 @@ extern const IID IID_NULL;
 extern const IID IID_IUnknown;
 extern const IID IID_IDispatch;
 extern const IID IID_IEnumVARIANT;
-extern const IID IID_ISWbemObjectSet;
 
 // Strings: length-prefixed UTF-16 with a terminating zero character.
 BSTR SysAllocStringByteLen(const char* bytes, UINT byteCount);
 BSTR SysAllocStringLen(const OLECHAR* chars, UINT charCount);
 void SysFreeString(BSTR text);
-UINT SysStringLen(BSTR text);
 UINT SysStringByteLen(BSTR text);
 
 void VariantInit(VARIANT* value);
@@ -265,8 +219,9 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
 HRESULT CoCreateGuid(GUID* guid);
 
 // The ANSI code page of this platform is UTF-8: every character survives the
-// round trip. An unpaired surrogate narrows to "?"; an invalid UTF-8 byte
-// widens to U+FFFD. Signatures and measuring rules follow the Windows calls.
+// round trip. An invalid UTF-8 byte widens to U+FFFD. The signatures are Windows's; the program
+// calls each with a count of at least 1, first to measure (no room), then with the room measured,
+// and asks no report of the default character's use.
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int byteCount, OLECHAR* wide,
                         int wideCount);
 int WideCharToMultiByte(UINT codePage, DWORD flags, const OLECHAR* wide, int wideCount, char* text,
