@@ -44,8 +44,7 @@ struct FakeClass {
 struct FakeScenario {
   std::optional<HRESULT> creation = S_OK;  // the class factory's answer; none: not registered
   HRESULT connect = S_OK;                  // ConnectServer's answer; services come with any success
-  HRESULT impersonation = S_OK;
-  std::set<std::string> missing = {};             // members no object knows, e.g. "SECURITY_"
+  std::set<std::string> missing = {};      // members no object knows, e.g. "SECURITY_"
   std::map<std::string, FakeClass> classes = {};  // by the query's last word
 };
 
@@ -60,13 +59,11 @@ inline std::string Describe(const VARIANT& v) {
   if (v.vt == (VT_BYREF | VT_VARIANT)) return "ref " + Describe(*v.pvarVal);
   if (v.vt == VT_I4) return "I4:" + std::to_string(v.lVal);
   if (v.vt == VT_R8) return "R8:" + std::to_string(v.dblVal);
-  if (v.vt != VT_BSTR) return "vt=" + std::to_string(v.vt);
   return v.bstrVal == nullptr ? "BSTR:null" : "BSTR:\"" + VariantToText(v) + "\"";
 }
 
-// Hands a new object out through `result`, keeping no reference of its own.
+// Hands a new object out through the empty `result`, keeping no reference of its own.
 inline HRESULT Hand(VARIANT* result, IUnknown* object, VARTYPE vt = VT_DISPATCH) {
-  VariantClear(result);
   result->vt = vt;
   result->punkVal = object;
   return S_OK;
@@ -82,8 +79,7 @@ class Node final : public com::DispatchBase<> {
 
  protected:
   DISPID FindMember(com::MemberName wide) override {
-    std::string name;
-    for (const auto c : wide) name += static_cast<char>(AsciiUpper(c));
+    const std::string name = UpperCase(std::string(wide.begin(), wide.end()));
     const auto at = members_.find(name);
     if (at == members_.end() || g_scenario.missing.contains(name)) return DISPID_UNKNOWN;
     return static_cast<DISPID>(std::distance(members_.begin(), at));
@@ -103,19 +99,6 @@ class Node final : public com::DispatchBase<> {
  private:
   std::string role_;
   std::map<std::string, Answer> members_;
-};
-
-class ObjectSet final : public com::ObjectSetBase {
- public:
-  explicit ObjectSet(const FakeClass& c) : class_(c) {}
-  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** unknown) override;
-  HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
-    *count = class_.count.value_or(static_cast<LONG>(class_.items.size()));
-    return S_OK;
-  }
-
- private:
-  const FakeClass& class_;
 };
 
 class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
@@ -155,10 +138,21 @@ class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
   std::size_t next_ = 0;
 };
 
-inline HRESULT ObjectSet::get__NewEnum(IUnknown** unknown) {
-  *unknown = class_.fault == Fault::NoEnumerator ? nullptr : new Enumerator(class_);
-  return *unknown == nullptr ? E_FAIL : S_OK;
-}
+class ObjectSet final : public com::ObjectSetBase {
+ public:
+  explicit ObjectSet(const FakeClass& c) : class_(c) {}
+  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** unknown) override {
+    *unknown = class_.fault == Fault::NoEnumerator ? nullptr : new Enumerator(class_);
+    return *unknown == nullptr ? E_FAIL : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
+    *count = class_.count.value_or(static_cast<LONG>(class_.items.size()));
+    return S_OK;
+  }
+
+ private:
+  const FakeClass& class_;
+};
 
 // Registers the scenario under "WbemScripting.SWbemLocator" and clears the log.
 inline void InstallFakeWmi(const FakeScenario& scenario) {
@@ -172,7 +166,7 @@ inline void InstallFakeWmi(const FakeScenario& scenario) {
     if (c.fault == Fault::NoSet) TextToVariant(wql, *result);
     return c.fault == Fault::NoSet ? S_OK : Hand(result, new ObjectSet(c));
   };
-  const Answer level = [](auto...) { return g_scenario.impersonation; };
+  const Answer level = [](auto...) { return E_FAIL; };  // which the program never looks at
   const Answer security = [=](WORD, const DISPPARAMS&, VARIANT* result) {
     return Hand(result, new Node("security", {{"IMPERSONATIONLEVEL", level}}));
   };

@@ -140,11 +140,10 @@ HRESULT IEnumVariantNext(IEnumVARIANT* enumerator, ULONG wanted, VARIANT* item, 
 
 HRESULT IEnumVariantReset(IEnumVARIANT* enumerator) { return enumerator->Reset(); }
 
+// The program asks only a set that counted objects for its enumerator.
 std::uintptr_t WbemCollectionNewEnum(std::uintptr_t objectSet) {
   IUnknown* answer = nullptr;
-  if (objectSet != 0) {
-    (void)reinterpret_cast<ISWbemObjectSet*>(objectSet)->get__NewEnum(&answer);
-  }
+  (void)reinterpret_cast<ISWbemObjectSet*>(objectSet)->get__NewEnum(&answer);
   return reinterpret_cast<std::uintptr_t>(answer);
 }
 

@@ -89,10 +89,8 @@ class DispatchBase : public ObjectBase<Interface> {
 class ObjectSetBase : public DispatchBase<ISWbemObjectSet> {
  public:
   HRESULT STDMETHODCALLTYPE Item(BSTR, LONG, ISWbemObject**) override { return E_NOTIMPL; }
-#ifdef _WIN32
   HRESULT STDMETHODCALLTYPE get_Security_(ISWbemSecurity**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE ItemIndex(LONG, ISWbemObject**) override { return E_NOTIMPL; }
-#endif
 
  protected:
   DISPID FindMember(MemberName) override { return DISPID_UNKNOWN; }

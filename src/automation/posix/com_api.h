@@ -17,15 +17,29 @@ using LONG = std::int32_t;
 using ULONG = std::uint32_t;
 using DWORD = std::uint32_t;
 using WORD = std::uint16_t;
+using USHORT = std::uint16_t;
+using SHORT = std::int16_t;
 using UINT = unsigned int;
+using INT = int;
 using BOOL = int;
+using BYTE = std::uint8_t;
+using CHAR = char;
+using LONGLONG = std::int64_t;
+using ULONGLONG = std::uint64_t;
 using LCID = std::uint32_t;
 using DISPID = std::int32_t;
+using SCODE = std::int32_t;
 using VARTYPE = std::uint16_t;
+using VARIANT_BOOL = std::int16_t;
+using DATE = double;
 using OLECHAR = char16_t;
 using BSTR = OLECHAR*;
 using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
+
+union CY {
+  LONGLONG int64;
+};
 
 struct GUID {
   std::uint32_t Data1;
@@ -37,9 +51,10 @@ using IID = GUID;
 using CLSID = GUID;
 using REFIID = const IID&;
 using REFCLSID = const CLSID&;
+using REFGUID = const GUID&;
 
 bool operator==(const GUID& a, const GUID& b) noexcept;
-inline bool IsEqualGUID(const GUID& a, const GUID& b) noexcept { return a == b; }
+inline bool IsEqualGUID(REFGUID a, REFGUID b) noexcept { return a == b; }
 
 inline constexpr HRESULT MakeHresult(std::uint32_t v) noexcept { return static_cast<HRESULT>(v); }
 inline constexpr HRESULT S_OK = 0;
@@ -86,25 +101,44 @@ struct IDispatch;
 struct ITypeInfo;
 struct VARIANT;
 
+struct VariantRecord {
+  void* pvRecord;
+  void* pRecInfo;
+};
+
 // The Windows VARIANT: a tag, three reserved words and a payload that is as
 // wide as two pointers (the record form), so 16 bytes on 32-bit and 24 on 64-bit.
-// Only the members the program names; the others' values are read from the
-// payload's bytes.
 struct VARIANT {
   VARTYPE vt;
   WORD wReserved1;
   WORD wReserved2;
   WORD wReserved3;
   union {
-    std::int64_t llVal;
+    LONGLONG llVal;
     LONG lVal;
+    BYTE bVal;
+    SHORT iVal;
+    float fltVal;
     double dblVal;
+    VARIANT_BOOL boolVal;
+    SCODE scode;
+    CY cyVal;
+    DATE date;
     BSTR bstrVal;
     IUnknown* punkVal;
     IDispatch* pdispVal;
+    CHAR cVal;
+    USHORT uiVal;
+    ULONG ulVal;
+    ULONGLONG ullVal;
+    INT intVal;
+    UINT uintVal;
+    BSTR* pbstrVal;
+    IUnknown** ppunkVal;
+    IDispatch** ppdispVal;
     VARIANT* pvarVal;
     void* byref;
-    void* record[2];
+    VariantRecord record;
   };
 };
 static_assert(offsetof(VARIANT, llVal) == 8);
@@ -117,11 +151,16 @@ struct DISPPARAMS {
   UINT cNamedArgs;
 };
 
-// Of the exception record, the strings the caller frees; nothing here fills them.
 struct EXCEPINFO {
+  WORD wCode;
+  WORD wReserved;
   BSTR bstrSource;
   BSTR bstrDescription;
   BSTR bstrHelpFile;
+  DWORD dwHelpContext;
+  void* pvReserved;
+  HRESULT (*pfnDeferredFillIn)(EXCEPINFO*);
+  SCODE scode;
 };
 
 inline constexpr WORD DISPATCH_METHOD = 1;
@@ -180,13 +219,15 @@ struct IEnumVARIANT : IUnknown {
 };
 
 struct ISWbemObject;
+struct ISWbemSecurity;
 
-// The WMI object set's dual interface up to the last slot the program calls:
-// _NewEnum at slot 7, Item at 8, Count at 9.
+// The WMI object set's dual interface: _NewEnum at slot 7, Item at 8, Count at 9.
 struct ISWbemObjectSet : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** unknown) = 0;
   virtual HRESULT STDMETHODCALLTYPE Item(BSTR path, LONG flags, ISWbemObject** object) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_Count(LONG* count) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Security_(ISWbemSecurity** security) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ItemIndex(LONG index, ISWbemObject** object) = 0;
 
  protected:
   ISWbemObjectSet() = default;
