@@ -260,9 +260,10 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
 HRESULT CoCreateGuid(GUID* guid);
 
 // The ANSI code page of this platform is UTF-8: every character survives the
-// round trip. An invalid UTF-8 byte widens to U+FFFD. The signatures are Windows's; the program
-// calls each with a count of at least 1, first to measure (no room), then with the room measured,
-// and asks no report of the default character's use.
+// round trip. An invalid UTF-8 byte widens to U+FFFD. The signatures are
+// Windows's; the program calls each with a count of at least 1, first to
+// measure (no room), then with the room measured, and asks no report of the
+// default character's use.
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int byteCount, OLECHAR* wide,
                         int wideCount);
 int WideCharToMultiByte(UINT codePage, DWORD flags, const OLECHAR* wide, int wideCount, char* text,
