@@ -34,9 +34,9 @@ TEST(Conversion, TextIsUtf8AndOnlyStringsGiveIt) {
   const VARIANT middle = Pointing(0x400C, text.get());
   // clang-format off
   const std::tuple<VARIANT, std::string, double> cases[] = {
-      {Tagged(0), "", 0}, {Tagged(3, -7), "", -7}, {Tagged(8), "", 0},
-      {*text, "Lenovo \xC3\xA9", 0}, {Pointing(0x4008, &raw), "Lenovo \xC3\xA9", 0},
-      {Pointing(0x400C, &middle), "Lenovo \xC3\xA9", 0}, {Tagged(5, 2.5), "", 2.5},
+      {Tagged(0), "", 0}, {Tagged(3, -7), "", -7}, {Tagged(8), "", 0}, {Tagged(11, std::int16_t{-1}), "", -1},
+      {*text, "Lenovo \xC3\xA9", 0}, {Pointing(0x4008, &raw), "Lenovo \xC3\xA9", 0}, {Tagged(6, std::int64_t{25}), "", 0.0025},
+      {Pointing(0x400C, &middle), "Lenovo \xC3\xA9", 0}, {Tagged(5, 2.5), "", 2.5}, {Tagged(19, ~0U), "", 4294967295.0},
       {Pointing(0x400C, nullptr), "", 0}, {Pointing(0x4008, nullptr), "", 0},
       {Tagged(0x2008, 1), "", 0}, {Tagged(0x1003, 1), "", 0}, {Tagged(0x8003, 1), "", 0}};
   // clang-format on

@@ -104,14 +104,15 @@ class Node final : public com::DispatchBase<> {
 class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
  public:
   explicit Enumerator(const FakeClass& c) : class_(c) {}
-  HRESULT STDMETHODCALLTYPE Next(ULONG, VARIANT* item, ULONG* fetched) override {
+  // One item at a time, as the program asks.
+  HRESULT STDMETHODCALLTYPE Next(ULONG wanted, VARIANT* item, ULONG* fetched) override {
     const Fault fault = class_.fault;
     const std::size_t at = next_++ - (fault == Fault::TextFirst ? 1 : 0);
-    *fetched = at < class_.items.size() || at == SIZE_MAX ? 1 : 0;
+    *fetched = wanted == 1 && (at < class_.items.size() || at == SIZE_MAX) ? 1 : 0;
     if (at == SIZE_MAX) TextToVariant("42", *item);
     if (at == SIZE_MAX || *fetched == 0) return *fetched == 1 ? S_OK : S_FALSE;
     if (at == 1 && fault == Fault::NextFails) return E_FAIL;
-    if (at == 1 && fault == Fault::Refuses) return Hand(item, new Enumerator(class_), VT_UNKNOWN);
+    if (at == 1 && fault == Fault::Refuses) return Hand(item, new Enumerator(class_), 13);
     std::map<std::string, Answer> members;
     for (const auto& [name, value] : class_.items[at]) {
       members[name] = [&value = value](WORD, const DISPPARAMS&, VARIANT* result) {

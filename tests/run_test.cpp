@@ -62,8 +62,8 @@ TEST_F(Run, PrintsExactlyAndEndsWithItsCode) {
       {"/V", Full([](auto& s) { s.missing = {"SECURITY_"}; }),
        kStep1 + Lines({" + Found Serial Number", " + Found BIOS Version"}) + Report("Acme", "Rocket 9", "SN-1", "2.1"), 0},
       {"/C", Machine("Acme, Inc.", "R\"9", "x", "", "2.1"), "\"Acme, Inc.\",R\"9,#NOTFOUND#,2.1\r\n", 0},
-      {"/C /D ; /R _ /T - /A", Machine("Acme; (Inc)", "O'Neil", "x", "SN", {}),
-       "\"Acme_ -Inc-\";\"O-Neil\";\"SN\";\"#NOTFOUND#\"\r\n", 0},
+      {"/C /D ; /R _ /T - /A", Machine(";Acme; (Inc)", "O'Neil", "x", "SN", {}),
+       "\"_Acme_ -Inc-\";\"O-Neil\";\"SN\";\"#NOTFOUND#\"\r\n", 0},
       // Controls, separators and bidirectional formatting become blanks, at
       // the edges of each range; then blanks are trimmed.
       {"/C", Machine("Acme\r\nModel: FAKE", "R\0\x1F~\x7F\xC2\x9F\xC2\xA0" "9"s, "x", "\t S\x1B[1A\v",
