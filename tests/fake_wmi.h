@@ -20,8 +20,9 @@ namespace kelvarin::testing {
 // are unknown to it.
 using FakeItem = std::map<std::string, std::optional<std::string>>;
 
-// What goes wrong with a class. NextFails and Refuses strike at the second
-// item; EmptyFirst delivers an empty VARIANT before the items.
+// What goes wrong with a class. NoSet answers the query with text in place
+// of the set; NextFails and Refuses strike at the second item; TextFirst
+// delivers text ("42") before the items.
 enum class Fault {
   None,
   QueryFails,
@@ -31,7 +32,7 @@ enum class Fault {
   ResetFails,
   NextFails,
   Refuses,
-  EmptyFirst
+  TextFirst
 };
 
 struct FakeClass {
@@ -41,10 +42,9 @@ struct FakeClass {
 };
 
 struct FakeScenario {
-  HRESULT creation = S_OK;  // the class factory's answer; REGDB_E_CLASSNOTREG: not registered
-  HRESULT connect = S_OK;   // ConnectServer's answer; services come with any success
-  HRESULT impersonation = S_OK;
-  std::set<std::string> missing = {};             // members no object knows, e.g. "SECURITY_"
+  std::optional<HRESULT> creation = S_OK;  // the class factory's answer; none: not registered
+  HRESULT connect = S_OK;                  // ConnectServer's answer; services come with any success
+  std::set<std::string> missing = {};      // members no object knows, e.g. "SECURITY_"
   std::map<std::string, FakeClass> classes = {};  // by the query's last word
 };
 
@@ -59,13 +59,11 @@ inline std::string Describe(const VARIANT& v) {
   if (v.vt == (VT_BYREF | VT_VARIANT)) return "ref " + Describe(*v.pvarVal);
   if (v.vt == VT_I4) return "I4:" + std::to_string(v.lVal);
   if (v.vt == VT_R8) return "R8:" + std::to_string(v.dblVal);
-  if (v.vt != VT_BSTR) return "vt=" + std::to_string(v.vt);
   return v.bstrVal == nullptr ? "BSTR:null" : "BSTR:\"" + VariantToText(v) + "\"";
 }
 
-// Hands a new object out through `result`, keeping no reference of its own.
+// Hands a new object out through the empty `result`, keeping no reference of its own.
 inline HRESULT Hand(VARIANT* result, IUnknown* object, VARTYPE vt = VT_DISPATCH) {
-  VariantClear(result);
   result->vt = vt;
   result->punkVal = object;
   return S_OK;
@@ -81,8 +79,7 @@ class Node final : public com::DispatchBase<> {
 
  protected:
   DISPID FindMember(com::MemberName wide) override {
-    std::string name;
-    for (const auto c : wide) name += static_cast<char>(AsciiUpper(c));
+    const std::string name = UpperCase(std::string(wide.begin(), wide.end()));
     const auto at = members_.find(name);
     if (at == members_.end() || g_scenario.missing.contains(name)) return DISPID_UNKNOWN;
     return static_cast<DISPID>(std::distance(members_.begin(), at));
@@ -104,29 +101,18 @@ class Node final : public com::DispatchBase<> {
   std::map<std::string, Answer> members_;
 };
 
-class ObjectSet final : public com::ObjectSetBase {
- public:
-  explicit ObjectSet(const FakeClass& c) : class_(c) {}
-  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** unknown) override;
-  HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
-    *count = class_.count.value_or(static_cast<LONG>(class_.items.size()));
-    return S_OK;
-  }
-
- private:
-  const FakeClass& class_;
-};
-
 class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
  public:
   explicit Enumerator(const FakeClass& c) : class_(c) {}
-  HRESULT STDMETHODCALLTYPE Next(ULONG, VARIANT* item, ULONG* fetched) override {
+  // One item at a time, as the program asks.
+  HRESULT STDMETHODCALLTYPE Next(ULONG wanted, VARIANT* item, ULONG* fetched) override {
     const Fault fault = class_.fault;
-    const std::size_t at = next_++ - (fault == Fault::EmptyFirst ? 1 : 0);
-    *fetched = at < class_.items.size() || at == SIZE_MAX ? 1 : 0;
+    const std::size_t at = next_++ - (fault == Fault::TextFirst ? 1 : 0);
+    *fetched = wanted == 1 && (at < class_.items.size() || at == SIZE_MAX) ? 1 : 0;
+    if (at == SIZE_MAX) TextToVariant("42", *item);
     if (at == SIZE_MAX || *fetched == 0) return *fetched == 1 ? S_OK : S_FALSE;
     if (at == 1 && fault == Fault::NextFails) return E_FAIL;
-    if (at == 1 && fault == Fault::Refuses) return Hand(item, new Enumerator(class_), VT_UNKNOWN);
+    if (at == 1 && fault == Fault::Refuses) return Hand(item, new Enumerator(class_), 13);
     std::map<std::string, Answer> members;
     for (const auto& [name, value] : class_.items[at]) {
       members[name] = [&value = value](WORD, const DISPPARAMS&, VARIANT* result) {
@@ -153,10 +139,21 @@ class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
   std::size_t next_ = 0;
 };
 
-inline HRESULT ObjectSet::get__NewEnum(IUnknown** unknown) {
-  *unknown = class_.fault == Fault::NoEnumerator ? nullptr : new Enumerator(class_);
-  return *unknown == nullptr ? E_FAIL : S_OK;
-}
+class ObjectSet final : public com::ObjectSetBase {
+ public:
+  explicit ObjectSet(const FakeClass& c) : class_(c) {}
+  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** unknown) override {
+    *unknown = class_.fault == Fault::NoEnumerator ? nullptr : new Enumerator(class_);
+    return *unknown == nullptr ? E_FAIL : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
+    *count = class_.count.value_or(static_cast<LONG>(class_.items.size()));
+    return S_OK;
+  }
+
+ private:
+  const FakeClass& class_;
+};
 
 // Registers the scenario under "WbemScripting.SWbemLocator" and clears the log.
 inline void InstallFakeWmi(const FakeScenario& scenario) {
@@ -167,9 +164,10 @@ inline void InstallFakeWmi(const FakeScenario& scenario) {
     const std::string wql = VariantToText(*com::PositionalArgument(params, 0));
     const FakeClass& c = g_scenario.classes[wql.substr(wql.rfind(' ') + 1)];
     if (c.fault == Fault::QueryFails) return MakeHresult(0x80041017U);  // invalid query
+    if (c.fault == Fault::NoSet) TextToVariant(wql, *result);
     return c.fault == Fault::NoSet ? S_OK : Hand(result, new ObjectSet(c));
   };
-  const Answer level = [](auto...) { return g_scenario.impersonation; };
+  const Answer level = [](auto...) { return E_FAIL; };  // which the program never looks at
   const Answer security = [=](WORD, const DISPPARAMS&, VARIANT* result) {
     return Hand(result, new Node("security", {{"IMPERSONATIONLEVEL", level}}));
   };
@@ -178,9 +176,9 @@ inline void InstallFakeWmi(const FakeScenario& scenario) {
       Hand(result, new Node("services", {{"EXECQUERY", query}, {"SECURITY_", security}}));
     return g_scenario.connect;
   };
-  if (scenario.creation == REGDB_E_CLASSNOTREG) return;
+  if (!scenario.creation) return;
   posix_com::RegisterClass(u"WbemScripting.SWbemLocator", [=](REFIID iid, void** object) {
-    if (g_scenario.creation != S_OK) return g_scenario.creation;
+    if (*g_scenario.creation != S_OK) return *g_scenario.creation;
     return ComPtr<IDispatch>::Attach(new Node("locator", {{"CONNECTSERVER", connect}}))
         ->QueryInterface(iid, object);
   });

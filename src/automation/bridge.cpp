@@ -1,6 +1,7 @@
 #include "automation/bridge.h"
 
 #include <array>
+#include <utility>
 
 #include "automation/com_ptr.h"
 #include "automation/variant_text.h"
@@ -45,8 +46,6 @@ void ObjectRef::Reset() noexcept {
 }
 
 HRESULT LastAutomationResult() noexcept { return t_lastResult; }
-
-void testing_only::SetLastAutomationResult(HRESULT value) noexcept { t_lastResult = value; }
 
 void AutoCreateObject(ObjectRef& target, std::string_view progId, REFIID iid) {
   target.Reset();
@@ -94,24 +93,30 @@ void AutoInvoke(const ObjectRef& object, std::string_view member, InvokeKind kin
   Call(target, id, static_cast<WORD>(kind), params, put ? nullptr : result);
 }
 
-ObjectRef AutoGetSubobject(const ObjectRef& object, std::string_view member) {
-  ObjectRef yielded;
+namespace {
+
+// The object AutoGetSubobject yields, with its reference; null for none.
+IDispatch* Subobject(const ObjectRef& object, std::string_view member) {
   const UniqueBstr name = WidenName(member);
   IDispatch* source = object.Get();
-  if (!name || source == nullptr) return yielded;
+  if (!name || source == nullptr) return nullptr;
   DISPID id = DISPID_UNKNOWN;
-  if (!LookUp(source, name.get(), id)) return yielded;
+  if (!LookUp(source, name.get(), id)) return nullptr;
   DISPPARAMS none{};
   UniqueVariant result;
   if (Call(source, id, DISPATCH_PROPERTYGET, none, result.get()) < 0 &&
       Call(source, id, DISPATCH_METHOD, none, result.get()) < 0) {
-    return yielded;
+    return nullptr;
   }
-  if (result->vt == VT_DISPATCH && result->pdispVal != nullptr) {
-    // The reference the result carries passes to the caller.
-    *yielded.Put() = std::exchange(result->pdispVal, nullptr);
-  }
-  return yielded;
+  if (result->vt != VT_DISPATCH) return nullptr;
+  // The reference the result carries passes to the caller.
+  return std::exchange(result->pdispVal, nullptr);
+}
+
+}  // namespace
+
+ObjectRef AutoGetSubobject(const ObjectRef& object, std::string_view member) {
+  return ObjectRef(Subobject(object, member));
 }
 
 void AutoSetObject(ObjectRef& target, const VARIANT& source, REFIID iid) {
@@ -135,11 +140,10 @@ HRESULT IEnumVariantNext(IEnumVARIANT* enumerator, ULONG wanted, VARIANT* item, 
 
 HRESULT IEnumVariantReset(IEnumVARIANT* enumerator) { return enumerator->Reset(); }
 
+// The program asks only a set that counted objects for its enumerator.
 std::uintptr_t WbemCollectionNewEnum(std::uintptr_t objectSet) {
   IUnknown* answer = nullptr;
-  if (objectSet != 0) {
-    (void)reinterpret_cast<ISWbemObjectSet*>(objectSet)->get__NewEnum(&answer);
-  }
+  (void)reinterpret_cast<ISWbemObjectSet*>(objectSet)->get__NewEnum(&answer);
   return reinterpret_cast<std::uintptr_t>(answer);
 }
 

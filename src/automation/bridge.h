@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string_view>
-#include <utility>
 
 #include "automation/com.h"
 
@@ -16,20 +15,15 @@ namespace kelvarin {
 enum class InvokeKind : WORD { Method = 1, PropertyGet = 2, PropertyPut = 4 };
 
 // An object variable: one interface pointer and the one reference it owns.
+// It stays where it was declared: never copied or moved.
 class ObjectRef {
  public:
   ObjectRef() noexcept = default;
+  // Takes over a reference the caller owns.
+  explicit ObjectRef(IDispatch* ptr) noexcept : ptr_(ptr) {}
   ~ObjectRef() { Reset(); }
   ObjectRef(const ObjectRef&) = delete;
   ObjectRef& operator=(const ObjectRef&) = delete;
-  ObjectRef(ObjectRef&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
-  ObjectRef& operator=(ObjectRef&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      ptr_ = std::exchange(other.ptr_, nullptr);
-    }
-    return *this;
-  }
 
   [[nodiscard]] IDispatch* Get() const noexcept { return ptr_; }
   void Reset() noexcept;
@@ -69,10 +63,5 @@ HRESULT IEnumVariantReset(IEnumVARIANT* enumerator);
 // The object set's _NewEnum and Count; 0 when the read fails.
 std::uintptr_t WbemCollectionNewEnum(std::uintptr_t objectSet);
 LONG WbemCollectionCount(std::uintptr_t objectSet);
-
-namespace testing_only {
-// Threads start at 0; tests that share a thread put it back themselves.
-void SetLastAutomationResult(HRESULT value) noexcept;
-}  // namespace testing_only
 
 }  // namespace kelvarin

@@ -1,5 +1,6 @@
 // Owners for what COM hands out: an interface reference, a VARIANT, a BSTR.
-// Each frees what it holds when it is reassigned or goes out of scope.
+// Each frees what it holds when it is reassigned or goes out of scope, and
+// none is copied or moved: each stays where it was made.
 #pragma once
 
 #include <utility>
@@ -12,28 +13,16 @@ template <class T>
 class ComPtr {
  public:
   ComPtr() noexcept = default;
-  ComPtr(std::nullptr_t) noexcept {}  // NOLINT(google-explicit-constructor)
   ~ComPtr() { reset(); }
-  ComPtr(const ComPtr& other) noexcept : ptr_(other.ptr_) {
-    if (ptr_ != nullptr) ptr_->AddRef();
-  }
-  ComPtr(ComPtr&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
-  ComPtr& operator=(ComPtr other) noexcept {
-    std::swap(ptr_, other.ptr_);
-    return *this;
-  }
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
 
   // Takes over a reference the caller already owns.
-  static ComPtr Attach(T* ptr) noexcept {
-    ComPtr p;
-    p.ptr_ = ptr;
-    return p;
-  }
+  static ComPtr Attach(T* ptr) noexcept { return ComPtr(ptr); }
 
   void reset() noexcept {
     if (T* old = std::exchange(ptr_, nullptr)) old->Release();
   }
-  [[nodiscard]] T* detach() noexcept { return std::exchange(ptr_, nullptr); }
   [[nodiscard]] T* get() const noexcept { return ptr_; }
   // Releases what is held and hands out the place for a new reference.
   T** put() noexcept {
@@ -45,6 +34,7 @@ class ComPtr {
   explicit operator bool() const noexcept { return ptr_ != nullptr; }
 
  private:
+  explicit ComPtr(T* ptr) noexcept : ptr_(ptr) {}
   T* ptr_ = nullptr;
 };
 
@@ -67,22 +57,12 @@ class UniqueVariant {
 
 class UniqueBstr {
  public:
-  UniqueBstr() noexcept = default;
   explicit UniqueBstr(BSTR text) noexcept : text_(text) {}
   ~UniqueBstr() { SysFreeString(text_); }
   UniqueBstr(const UniqueBstr&) = delete;
   UniqueBstr& operator=(const UniqueBstr&) = delete;
-  UniqueBstr(UniqueBstr&& other) noexcept : text_(std::exchange(other.text_, nullptr)) {}
-  UniqueBstr& operator=(UniqueBstr&& other) noexcept {
-    if (this != &other) {
-      SysFreeString(text_);
-      text_ = std::exchange(other.text_, nullptr);
-    }
-    return *this;
-  }
 
   [[nodiscard]] BSTR get() const noexcept { return text_; }
-  [[nodiscard]] BSTR release() noexcept { return std::exchange(text_, nullptr); }
   explicit operator bool() const noexcept { return text_ != nullptr; }
 
  private:

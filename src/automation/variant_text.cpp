@@ -132,12 +132,11 @@ std::uintptr_t VariantToPointer(const VARIANT& value) {
 }
 
 UniqueBstr WidenName(std::string_view name) {
-  UniqueBstr wide(SysAllocStringLen(nullptr, static_cast<UINT>(name.size())));
-  if (!wide) return {};
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    wide.get()[i] = static_cast<OLECHAR>(static_cast<unsigned char>(name[i]));
+  const BSTR wide = SysAllocStringLen(nullptr, static_cast<UINT>(name.size()));
+  for (std::size_t i = 0; wide != nullptr && i < name.size(); ++i) {
+    wide[i] = static_cast<OLECHAR>(static_cast<unsigned char>(name[i]));
   }
-  return wide;
+  return UniqueBstr(wide);
 }
 
 std::optional<GUID> TextToGuid(std::string_view text) {

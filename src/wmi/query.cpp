@@ -53,8 +53,8 @@ void RunQueryStep(ObjectRef& services, std::string_view query, const HarvestActi
 
   // A failed query leaves no object set to count: that is "no objects",
   // never a call through a null pointer.
-  const std::uintptr_t set = objectSet->vt == VT_DISPATCH ? VariantToPointer(*objectSet) : 0;
-  const LONG count = set == 0 ? 0 : WbemCollectionCount(set);
+  const std::uintptr_t set = VariantToPointer(*objectSet);
+  const LONG count = WbemCollectionCount(set);
   if (count <= 0) {
     say(" - No objects found in collection");
     return;

@@ -59,11 +59,11 @@ struct ClassDef {
   std::span<const Source> sources;
 };
 
-constexpr std::string_view kSystemNames[] = {"Manufacturer", "Model", "AdminPasswordStatus"};
+// The properties the program reads; what else its queries select, it never reads.
+constexpr std::string_view kSystemNames[] = {"Manufacturer", "Model"};
 constexpr Source kSystemSources[] = {
     {kSystemInformation, kManufacturer, {"sys_vendor"}, {kTreeCompatible}},
-    {kSystemInformation, kProductName, {"product_name"}, {kTreeModel}},
-    {}};  // selected by the program's query; nothing on this side knows it
+    {kSystemInformation, kProductName, {"product_name"}, {kTreeModel}}};
 constexpr std::string_view kBiosNames[] = {"Manufacturer", "SMBIOSBIOSVersion", "SerialNumber"};
 constexpr Source kBiosSources[] = {
     {kBiosInformation, kBiosVendor, {"bios_vendor"}, {}},
@@ -204,7 +204,6 @@ Catalog CatalogFromStructures(const std::vector<smbios::Structure>& structures) 
     // other types come from the first structure of theirs.
     const auto instance = [&](const smbios::Structure* own) {
       return MakeInstance(def, [&](const Source& source) -> std::optional<std::string_view> {
-        if (source.type == kNoType) return std::nullopt;
         const auto* from = own != nullptr && own->type == source.type
                                ? own
                                : first[static_cast<std::size_t>(source.type)];

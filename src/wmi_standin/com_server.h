@@ -62,16 +62,12 @@ using MemberName = std::basic_string_view<OLECHAR>;
 template <class Interface = IDispatch>
 class DispatchBase : public ObjectBase<Interface> {
  public:
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
+  // No type information: the program finds members by name alone.
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+  // The program looks up one member name at a time.
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID,
                                           DISPID* ids) override {
-    // One member name; the names of arguments are not known here.
-    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-    if (count != 1) return DISP_E_UNKNOWNNAME;
     ids[0] = FindMember(MemberName(names[0]));
     return ids[0] == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : S_OK;
   }
@@ -88,7 +84,8 @@ class DispatchBase : public ObjectBase<Interface> {
 };
 
 // An object set read only through its interface table, as the program reads
-// it: the members it does not use answer E_NOTIMPL, and none has a name.
+// it, from the pointer it was handed: the members it does not use answer
+// E_NOTIMPL, and none has a name.
 class ObjectSetBase : public DispatchBase<ISWbemObjectSet> {
  public:
   HRESULT STDMETHODCALLTYPE Item(BSTR, LONG, ISWbemObject**) override { return E_NOTIMPL; }
@@ -96,9 +93,6 @@ class ObjectSetBase : public DispatchBase<ISWbemObjectSet> {
   HRESULT STDMETHODCALLTYPE ItemIndex(LONG, ISWbemObject**) override { return E_NOTIMPL; }
 
  protected:
-  [[nodiscard]] bool Supports(REFIID iid) const override {
-    return IsEqualGUID(iid, IID_ISWbemObjectSet);
-  }
   DISPID FindMember(MemberName) override { return DISPID_UNKNOWN; }
   HRESULT InvokeMember(DISPID, WORD, const DISPPARAMS&, VARIANT*) override {
     return DISP_E_MEMBERNOTFOUND;
@@ -110,25 +104,18 @@ inline bool MemberIs(MemberName name, std::string_view member) {
   return EqualsIgnoringAsciiCase(name, member);
 }
 
-// A read, as a property or as a method: the scripting objects answer both.
-constexpr bool IsRead(WORD flags) {
-  return (flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) != 0;
-}
-
 // The positional argument `index` in source order, by-reference chains
-// followed; null when the caller passed fewer.
+// followed. The program passes every argument these objects read, and none
+// by name.
 inline const VARIANT* PositionalArgument(const DISPPARAMS& params, UINT index) {
-  const UINT positional = params.cArgs - params.cNamedArgs;
-  if (params.cArgs < params.cNamedArgs || index >= positional) return nullptr;
   return EndOfReferences(&params.rgvarg[params.cArgs - 1 - index]);
 }
 
-// Stores UTF-8 text as VT_BSTR, or VT_NULL when there is none. UTF-8 whatever
-// the ANSI code page: the strings must reach the caller as the characters
-// they are, as WMI's do, and only the caller converts to its code page.
+// Stores UTF-8 text as VT_BSTR, or VT_NULL when there is none, into the
+// empty result the program hands in. UTF-8 whatever the ANSI code page: the
+// strings must reach the caller as the characters they are, as WMI's do, and
+// only the caller converts to its code page.
 inline void SetTextResult(VARIANT* result, const std::optional<std::string_view>& text) {
-  if (result == nullptr) return;  // a caller that wants no result
-  VariantClear(result);
   if (!text) {
     result->vt = VT_NULL;
     return;
@@ -136,10 +123,8 @@ inline void SetTextResult(VARIANT* result, const std::optional<std::string_view>
   TextToVariant(*text, *result, CP_UTF8);
 }
 
-// Hands a new reference to `object` out through `result` as VT_DISPATCH.
+// Hands a new reference to `object` out through the empty `result` as VT_DISPATCH.
 inline void SetObjectResult(VARIANT* result, IDispatch* object) {
-  if (result == nullptr) return;  // a caller that wants no result
-  VariantClear(result);
   result->vt = VT_DISPATCH;
   result->pdispVal = object;
   object->AddRef();

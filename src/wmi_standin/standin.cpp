@@ -51,8 +51,8 @@ class WmiObject final : public DispatchBase<> {
     const auto found = std::ranges::find_if(names, [&](auto n) { return MemberIs(name, n); });
     return found == names.end() ? DISPID_UNKNOWN : static_cast<DISPID>(found - names.begin());
   }
-  HRESULT InvokeMember(DISPID id, WORD flags, const DISPPARAMS&, VARIANT* result) override {
-    if (!com::IsRead(flags)) return DISP_E_MEMBERNOTFOUND;
+  // The program only reads properties.
+  HRESULT InvokeMember(DISPID id, WORD, const DISPPARAMS&, VARIANT* result) override {
     const auto index = static_cast<std::size_t>(id);
     const PropertyValue& value = result_.cls->instances[instance_][index];
     com::SetTextResult(result, value);
@@ -68,14 +68,13 @@ class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
  public:
   explicit Enumerator(QueryResult result) : result_(std::move(result)) {}
 
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* items, ULONG* fetched) override {
-    ULONG done = 0;
-    for (; done < count && position_ < result_.cls->instances.size(); ++done) {
-      items[done].vt = VT_DISPATCH;
-      items[done].pdispVal = new WmiObject(result_, position_++);
-    }
-    if (fetched != nullptr) *fetched = done;
-    return done == count ? S_OK : S_FALSE;
+  // The program asks for one item at a time.
+  HRESULT STDMETHODCALLTYPE Next(ULONG, VARIANT* item, ULONG* fetched) override {
+    *fetched = position_ < result_.cls->instances.size() ? 1 : 0;
+    if (*fetched == 0) return S_FALSE;
+    item->vt = VT_DISPATCH;
+    item->pdispVal = new WmiObject(result_, position_++);
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Reset() override {
     position_ = 0;
@@ -111,16 +110,6 @@ class ObjectSet final : public com::ObjectSetBase {
   QueryResult result_;
 };
 
-// The class of "SELECT ... FROM class" (keywords in any case). Every property
-// of the class can be read, selected or not.
-HRESULT ParseSelect(const Catalog& catalog, std::string_view wql, const ClassData*& cls) {
-  const std::string upper = UpperCase(wql);
-  const auto from = upper.rfind(" FROM ");
-  if (!upper.starts_with("SELECT ") || from == std::string::npos) return kWbemInvalidQuery;
-  cls = FindClass(catalog, wql.substr(from + 6));
-  return cls == nullptr ? kWbemInvalidClass : S_OK;
-}
-
 class Services final : public DispatchBase<> {
  public:
   explicit Services(std::shared_ptr<const Catalog> catalog) : catalog_(std::move(catalog)) {}
@@ -132,11 +121,12 @@ class Services final : public DispatchBase<> {
   DISPID FindMember(com::MemberName name) override {
     return MemberIs(name, "EXECQUERY") ? kExecQuery : DISPID_UNKNOWN;
   }
-  HRESULT InvokeMember(DISPID, WORD flags, const DISPPARAMS& params, VARIANT* result) override {
-    if (!com::IsRead(flags)) return DISP_E_MEMBERNOTFOUND;
-    const ClassData* cls = nullptr;
-    const HRESULT parsed = ParseSelect(*catalog_, ArgumentText(params, 0), cls);
-    if (parsed != S_OK) return parsed;
+  // The program's queries are "SELECT ... FROM class": the class is the last
+  // word. Every property of the class can be read, selected or not.
+  HRESULT InvokeMember(DISPID, WORD, const DISPPARAMS& params, VARIANT* result) override {
+    const std::string wql = ArgumentText(params, 0);
+    const ClassData* cls = FindClass(*catalog_, std::string_view(wql).substr(wql.rfind(' ') + 1));
+    if (cls == nullptr) return kWbemInvalidClass;
     const QueryResult found{catalog_, cls};
     com::SetObjectResult(result, ComPtr<IDispatch>::Attach(new ObjectSet(found)).get());
     return S_OK;

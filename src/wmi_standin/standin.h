@@ -12,7 +12,6 @@ namespace kelvarin::wmi_standin {
 
 // Result codes as the Windows objects give them.
 inline constexpr HRESULT kWbemInvalidClass = MakeHresult(0x80041010U);
-inline constexpr HRESULT kWbemInvalidQuery = MakeHresult(0x80041017U);
 inline constexpr HRESULT kWbemLocalCredentials = MakeHresult(0x80041064U);
 inline constexpr HRESULT kRpcServerUnavailable = MakeHresult(0x800706BAU);
 

@@ -7,17 +7,8 @@
 
 namespace {
 
-// What an invalid UTF-8 byte widens to, and an unpaired surrogate narrows to.
+// What an invalid UTF-8 byte widens to.
 constexpr char32_t kReplacement = 0xFFFD;
-constexpr char kDefaultChar = '?';
-
-template <class Char>
-std::size_t MeasureInput(const Char* text, int count) {
-  if (count >= 0) return static_cast<std::size_t>(count);
-  std::size_t n = 0;  // -1: up to and including the terminating zero, as on Windows
-  while (text[n] != 0) ++n;
-  return n + 1;
-}
 
 // Each conversion writes what fits in `room` units of `out` and counts all
 // it makes, in one pass: with no room it only measures.
@@ -45,7 +36,7 @@ std::size_t Widen(std::string_view text, char16_t* out, std::size_t room) {
   return units;
 }
 
-std::size_t Narrow(std::u16string_view wide, char* out, std::size_t room, bool& usedDefault) {
+std::size_t Narrow(std::u16string_view wide, char* out, std::size_t room) {
   std::size_t bytes = 0;
   const auto put = [&](char32_t byte) {
     if (bytes < room) out[bytes] = static_cast<char>(byte);
@@ -53,59 +44,41 @@ std::size_t Narrow(std::u16string_view wide, char* out, std::size_t room, bool& 
   };
   for (std::size_t i = 0; i < wide.size(); ++i) {
     char32_t c = wide[i];
-    const bool surrogate = c >= 0xD800 && c <= 0xDFFF;
+    // Surrogates come in pairs: all UTF-16 here was widened from UTF-8 (and
+    // a BSTR's closing zero stands behind its last character).
+    if (c >= 0xD800 && c <= 0xDFFF) c = 0x10000 + ((c - 0xD800) << 10U) + (wide[++i] - 0xDC00U);
     if (c < 0x80) {
       put(c);
     } else if (c < 0x800) {
       put(0xC0U | (c >> 6U));
       put(0x80U | (c & 0x3FU));
-    } else if (!surrogate) {
+    } else if (c < 0x10000) {
       put(0xE0U | (c >> 12U));
       put(0x80U | ((c >> 6U) & 0x3FU));
       put(0x80U | (c & 0x3FU));
-    } else if (c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-               wide[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10U) + (wide[++i] - 0xDC00U);
+    } else {
       put(0xF0U | (c >> 18U));
       put(0x80U | ((c >> 12U) & 0x3FU));
       put(0x80U | ((c >> 6U) & 0x3FU));
       put(0x80U | (c & 0x3FU));
-    } else {
-      put(kDefaultChar);  // an unpaired surrogate has no UTF-8 form
-      usedDefault = true;
     }
   }
   return bytes;
 }
 
-// The Windows rules: 0 for a count that does not fit, the count needed when
-// there was no room given, 0 when the room given was too small.
-int Converted(std::size_t needed, int room) {
-  if (needed > 0x7FFFFFFFU || (room != 0 && static_cast<std::size_t>(room) < needed)) return 0;
-  return static_cast<int>(needed);
-}
-
 }  // namespace
 
+// Either call writes nothing past the room it is given, and counts what the
+// whole conversion needs.
 int MultiByteToWideChar(UINT /*codePage*/, DWORD /*flags*/, const char* text, int byteCount,
                         OLECHAR* wide, int wideCount) {
-  if (text == nullptr || byteCount == 0 || wideCount < 0 || (wideCount > 0 && wide == nullptr)) {
-    return 0;
-  }
-  const std::string_view input(text, MeasureInput(text, byteCount));
-  return Converted(Widen(input, wide, static_cast<std::size_t>(wideCount)), wideCount);
+  const std::string_view input(text, static_cast<std::size_t>(byteCount));
+  return static_cast<int>(Widen(input, wide, static_cast<std::size_t>(wideCount)));
 }
 
 int WideCharToMultiByte(UINT /*codePage*/, DWORD /*flags*/, const OLECHAR* wide, int wideCount,
-                        char* text, int byteCount, const char* /*defaultChar*/, BOOL* usedDefault) {
-  if (usedDefault != nullptr) *usedDefault = 0;
-  if (wide == nullptr || wideCount == 0 || byteCount < 0 || (byteCount > 0 && text == nullptr)) {
-    return 0;
-  }
-  const std::u16string_view input(wide, MeasureInput(wide, wideCount));
-  bool defaulted = false;
-  const int result =
-      Converted(Narrow(input, text, static_cast<std::size_t>(byteCount), defaulted), byteCount);
-  if (usedDefault != nullptr) *usedDefault = defaulted ? 1 : 0;
-  return result;
+                        char* text, int byteCount, const char* /*defaultChar*/,
+                        BOOL* /*usedDefault*/) {
+  const std::u16string_view input(wide, static_cast<std::size_t>(wideCount));
+  return static_cast<int>(Narrow(input, text, static_cast<std::size_t>(byteCount)));
 }

@@ -62,9 +62,6 @@ inline constexpr HRESULT S_FALSE = 1;
 inline constexpr HRESULT E_NOTIMPL = MakeHresult(0x80004001U);
 inline constexpr HRESULT E_NOINTERFACE = MakeHresult(0x80004002U);
 inline constexpr HRESULT E_FAIL = MakeHresult(0x80004005U);
-inline constexpr HRESULT E_OUTOFMEMORY = MakeHresult(0x8007000EU);
-inline constexpr HRESULT E_INVALIDARG = MakeHresult(0x80070057U);
-inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHresult(0x80040154U);
 inline constexpr HRESULT CO_E_CLASSSTRING = MakeHresult(0x800401F3U);
 inline constexpr HRESULT CO_E_NOTINITIALIZED = MakeHresult(0x800401F0U);
 inline constexpr HRESULT DISP_E_MEMBERNOTFOUND = MakeHresult(0x80020003U);
@@ -244,13 +241,11 @@ extern const IID IID_NULL;
 extern const IID IID_IUnknown;
 extern const IID IID_IDispatch;
 extern const IID IID_IEnumVARIANT;
-extern const IID IID_ISWbemObjectSet;
 
 // Strings: length-prefixed UTF-16 with a terminating zero character.
 BSTR SysAllocStringByteLen(const char* bytes, UINT byteCount);
 BSTR SysAllocStringLen(const OLECHAR* chars, UINT charCount);
 void SysFreeString(BSTR text);
-UINT SysStringLen(BSTR text);
 UINT SysStringByteLen(BSTR text);
 
 void VariantInit(VARIANT* value);
@@ -265,8 +260,10 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
 HRESULT CoCreateGuid(GUID* guid);
 
 // The ANSI code page of this platform is UTF-8: every character survives the
-// round trip. An unpaired surrogate narrows to "?"; an invalid UTF-8 byte
-// widens to U+FFFD. Signatures and measuring rules follow the Windows calls.
+// round trip. An invalid UTF-8 byte widens to U+FFFD. The signatures are
+// Windows's; the program calls each with a count of at least 1, first to
+// measure (no room), then with the room measured, and asks no report of the
+// default character's use.
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int byteCount, OLECHAR* wide,
                         int wideCount);
 int WideCharToMultiByte(UINT codePage, DWORD flags, const OLECHAR* wide, int wideCount, char* text,
