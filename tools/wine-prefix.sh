@@ -8,7 +8,8 @@
 # ARCH is win64 (the default; it runs 32-bit programs too) or win32, a prefix
 # with Wine's 32-bit side only. A prefix made for the other one is refused.
 # Safe to run again and from several processes at once: a prefix that is
-# already set up is left alone. Prints the prefix's absolute path.
+# already set up is left alone. Prints the prefix's absolute path; run a
+# program there with tools/wine.sh PREFIX PROGRAM [ARG...].
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
