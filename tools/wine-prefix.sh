@@ -5,8 +5,9 @@
 #   tools/wine-prefix.sh [PREFIX [ARCH]]
 #
 # PREFIX defaults to $WINEPREFIX, else build/wineprefix in the source tree.
-# ARCH is win64 (the default; it runs 32-bit programs too) or win32, a prefix
-# with Wine's 32-bit side only. A prefix made for the other one is refused.
+# ARCH is win64 (the default; it runs 32-bit programs too, where the kernel
+# does) or win32, a prefix with Wine's 32-bit side only, refused where the
+# kernel runs no 32-bit x86 code. A prefix made for the other one is refused.
 # Safe to run again and from several processes at once: a prefix that is
 # already set up is left alone. Prints the prefix's absolute path; run a
 # program there with tools/wine.sh PREFIX PROGRAM [ARG...].
