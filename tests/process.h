@@ -91,11 +91,10 @@ inline Outcome RunInNamespace(const std::string& sysRoot, const std::vector<std:
   return RunProcess(argv);
 }
 
-// The Windows program and its arguments, run by quiet Wine in `prefix`.
+// The Windows program and its arguments, run in `prefix` as every tool runs Wine.
 inline std::vector<std::string> Wine(const std::string& prefix, std::vector<std::string> args,
                                      const std::string& locale = "C.UTF-8") {
-  args.insert(args.begin(), {"env", "-u", "DISPLAY", "WINEPREFIX=" + prefix, "WINEDEBUG=-all",
-                             "WINEDLLOVERRIDES=mscoree,mshtml=", "LC_ALL=" + locale, "wine"});
+  args.insert(args.begin(), {"env", "LC_ALL=" + locale, KELVARIN_TOOLS "/wine.sh", prefix});
   return args;
 }
 

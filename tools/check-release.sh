@@ -10,13 +10,22 @@
 #                          [X86_WINE_PREFIX [X86_VERINFO_EXE]]]
 # STANDIN_DLL (default: the windows-ci build's) is registered in
 # STANDIN_WINE_PREFIX as the WMI locator's COM server for inventory.cmd.
+# X86_WINE_PREFIX given empty: no x86 program is run under Wine, for a kernel
+# that runs no 32-bit x86 code (the caller says so); without it, the kernel is asked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 wine_prefix=$1 prefix=$2 verinfo=$3
 standin=$(realpath "${4:-build/windows-ci/tools/standin_server.dll}")
 # The x86 executable's version block, read by the x86 verinfo.exe in a 32-bit prefix.
-wine_prefix_x86=$(tools/wine-prefix.sh "${5:-build/wineprefix-x86}" win32)
+if [ $# -ge 5 ]; then
+  wine_prefix_x86=$5
+elif why=$(tools/wine.sh --probe-i386); then
+  wine_prefix_x86=$(tools/wine-prefix.sh build/wineprefix-x86 win32)
+else
+  wine_prefix_x86=
+  echo "release check: skipped the x86 verinfo.exe and export_probe.exe under Wine: $why"
+fi
 verinfo_x86=${6:-build/windows-x86-ci/tools/verinfo.exe}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -39,12 +48,13 @@ done
 
 # The executables users get start on a bare Windows: only system DLLs, one
 # export under its plain name, no symbols, small; their version blocks carry
-# the release's identity, read by a verinfo.exe of the same machine.
+# the release's identity, read by a verinfo.exe of the same machine, and are
+# the same block, read here by windres.
 for arch in x64 x86; do
   case $arch in
-    x64) format=PE32+ objdump=x86_64-w64-mingw32-objdump max=$((256 * 1024))
+    x64) format=PE32+ mingw=x86_64-w64-mingw32 max=$((256 * 1024))
          arch_prefix=$wine_prefix arch_verinfo=$verinfo ;;
-    x86) format=PE32 objdump=i686-w64-mingw32-objdump max=$((288 * 1024))
+    x86) format=PE32 mingw=i686-w64-mingw32 max=$((288 * 1024))
          arch_prefix=$wine_prefix_x86 arch_verinfo=$verinfo_x86 ;;
   esac
   zip=$(echo "$work/a"/kelvarin-*-windows-$arch.zip)
@@ -60,14 +70,18 @@ for arch in x64 x86; do
     fail "README.txt in ${zip##*/} does not say that inventory.cmd runs ${run:-a command}"
   exe=$(echo "$work"/kelvarin-*-windows-$arch/kelvarin.exe)
   file -b "$exe" | grep -q "^$format executable " || fail "kelvarin.exe ($arch) is not $format"
-  $objdump -p "$exe" >"$work/pe"
+  "$mingw-objdump" -p "$exe" >"$work/pe"
   [ "$(sed -n 's/^\tDLL Name: //p' "$work/pe" | tr A-Z a-z | sort | xargs)" = \
     "kernel32.dll msvcrt.dll ole32.dll oleaut32.dll" ] || fail "kelvarin.exe ($arch) imports other DLLs"
   [ "$(grep -E $'^\t\\[ *[0-9]+\\] \\w+$' "$work/pe")" = $'\t[   0] WBEMCOLLECTION_ENUMERATE' ] ||
     fail "kelvarin.exe ($arch) exports something else"
   grep -q 'symbols stripped' "$work/pe" && [ "$(stat -c %s "$exe")" -le "$max" ] ||
     fail "kelvarin.exe ($arch) is not small"
-  WINEPREFIX="$arch_prefix" WINEDEBUG=-all wine "$arch_verinfo" "Z:${exe//\//\\}" | tr -d '\r' >"$work/version"
+  "$mingw-windres" -i "$exe" -O rc >"$work/resources-$arch"
+  grep -q '^1 VERSIONINFO$' "$work/resources-$arch" || fail "windres finds no version block in kelvarin.exe ($arch)"
+  cmp -s "$work/resources-x64" "$work/resources-$arch" || fail "the x86 and x64 version blocks differ"
+  [ -n "$arch_prefix" ] || continue
+  tools/wine.sh "$arch_prefix" "$arch_verinfo" "Z:${exe//\//\\}" | tr -d '\r' >"$work/version"
   while read -r line; do
     grep -Fxq "$line" "$work/version" || fail "the version block ($arch) lacks $line"
   done <<'EOF'
@@ -84,8 +98,7 @@ FixedProductVersion=1.30.0.0
 EOF
   # The export refuses what is not a one-dimensional array of VARIANT, and
   # fills the slots from their lower bound (the source counts 1, 2, ...).
-  WINEPREFIX="$arch_prefix" WINEDEBUG=-all wine "$(dirname "$arch_verinfo")/export_probe.exe" |
-    tr -d '\r' >"$work/export"
+  tools/wine.sh "$arch_prefix" "$(dirname "$arch_verinfo")/export_probe.exe" | tr -d '\r' >"$work/export"
   diff "$work/export" - <<'EOF' || fail "the export ($arch) lets a malformed array through"
 no array: 0
 two dimensions: 0
@@ -321,8 +334,7 @@ folder=$(tools/wine-standin.sh "$prefix" "$standin") || fail "the stand-in canno
 rm -rf "$folder/sys" && cp -r "$work/sys" "$folder/sys"
 unzip -q -o -j "$work/a"/kelvarin-*-windows-x64.zip '*/kelvarin.exe' '*/inventory.cmd' -d "$folder"
 win() {
-  (cd "$folder" && env -u DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
-    LC_ALL=hi_IN.UTF-8 timeout 120 wine "$@")
+  (cd "$folder" && LC_ALL=hi_IN.UTF-8 timeout 120 "$top/tools/wine.sh" "$prefix" "$@")
 }
 left() { find "$prefix/drive_c/users" -name 'kelvarin-inventory-*' | sort; }
 before=$(left)

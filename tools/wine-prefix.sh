@@ -5,10 +5,12 @@
 #   tools/wine-prefix.sh [PREFIX [ARCH]]
 #
 # PREFIX defaults to $WINEPREFIX, else build/wineprefix in the source tree.
-# ARCH is win64 (the default; it runs 32-bit programs too) or win32, a prefix
-# with Wine's 32-bit side only. A prefix made for the other one is refused.
+# ARCH is win64 (the default; it runs 32-bit programs too, where the kernel
+# does) or win32, a prefix with Wine's 32-bit side only, refused where the
+# kernel runs no 32-bit x86 code. A prefix made for the other one is refused.
 # Safe to run again and from several processes at once: a prefix that is
-# already set up is left alone. Prints the prefix's absolute path.
+# already set up is left alone. Prints the prefix's absolute path; run a
+# program there with tools/wine.sh PREFIX PROGRAM [ARG...].
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,10 +21,13 @@ case "$arch" in
   *) echo "wine-prefix.sh: ARCH must be win64 or win32, not $arch" >&2; exit 2 ;;
 esac
 
-if ! command -v wine >/dev/null 2>&1 || ! command -v wineboot >/dev/null 2>&1 ||
-   ! command -v wineserver >/dev/null 2>&1; then
-  echo "wine-prefix.sh: wine, wineboot and wineserver must be on PATH" >&2
+if [ ! -x /usr/lib/wine/wine64 ] || ! command -v wineserver >/dev/null 2>&1; then
+  echo "wine-prefix.sh: Wine (wine64, and wineserver on PATH) must be installed" >&2
   exit 2
+fi
+if [ "$arch" = win32 ] && ! why=$("$here/wine.sh" --probe-i386); then
+  echo "wine-prefix.sh: no win32 prefix: $why" >&2
+  exit 1
 fi
 
 mkdir -p "$prefix"
@@ -46,16 +51,9 @@ if [ -f "$ready" ] && [ -f "$prefix/system.reg" ]; then
 fi
 
 echo "wine-prefix.sh: initialising $prefix (this takes a while the first time)" >&2
-export WINEPREFIX="$prefix"
-export WINEARCH="$arch"
-export WINEDEBUG=-all
-# No Mono or Gecko installer prompts; no windows on a developer's display.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-
-wineboot -i >/dev/null 2>&1 || true
+WINEARCH=$arch "$here/wine.sh" "$prefix" wineboot -i >/dev/null 2>&1 || true
 # wineboot returns before the prefix is fully written; wait for its server.
-wineserver -w
+WINEPREFIX=$prefix wineserver -w
 
 if [ ! -f "$prefix/system.reg" ]; then
   echo "wine-prefix.sh: wineboot did not create $prefix" >&2

@@ -16,7 +16,6 @@ key='[HKEY_LOCAL_MACHINE\Software\Classes'
 printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' "$key\\WbemScripting.SWbemLocator\\CLSID]" \
   "@=\"$clsid\"" '' "$key\\CLSID\\$clsid\\InprocServer32]" \
   '@="C:\\kelvarin-standin\\standin_server.dll"' '"ThreadingModel"="Both"' >"$folder/register.reg"
-# Into the 64-bit view on a 64-bit prefix, though `wine reg` may be the 32-bit one.
-env -u DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
-  wine reg import 'C:\kelvarin-standin\register.reg' /reg:64 >/dev/null 2>&1
+# Into the 64-bit view on a 64-bit prefix, where the x64 kelvarin.exe looks.
+"$here/wine.sh" "$prefix" reg import 'C:\kelvarin-standin\register.reg' /reg:64 >/dev/null 2>&1
 echo "$folder"
