@@ -11,6 +11,7 @@
 #include "support.h"
 #include "wmi_standin/catalog.h"
 #include "wmi_standin/com_server.h"
+#include "wmi_standin/remote.h"
 #include "wmi_standin/standin.h"
 
 namespace kelvarin::testing {
@@ -132,6 +133,49 @@ TEST(Firmware, ReportsWhatItHolds) {
     }
   }
   ::unsetenv("KELVARIN_SSH_COMMAND");
+}
+
+// The ssh command as it is run: its arguments (one per line), and what it
+// ends with. "$@" after a user's KELVARIN_SSH_COMMAND carries them unchanged.
+TEST(Firmware, RunsSshAsToldAndNoLonger) {
+  const TempDir dir;
+  const std::string log = dir.path + "/args", pid = dir.path + "/pid";
+  const auto login = [](std::string_view user, std::string_view password,
+                        std::string_view authority) {
+    return wmi_standin::RemoteLogin{"Db-01.LAN", user, password, authority};
+  };
+  const std::string tail = "--\ndb-01.lan\nsh -c 'x'\n";
+  // clang-format off
+  const std::tuple<wmi_standin::RemoteLogin, std::string, std::optional<std::string>, std::string> cases[] = {
+      {login("", "", ""), "printf ok", "ok", "-T\n-n\n-o\nConnectTimeout=10\n-o\nBatchMode=yes\n" + tail},
+      {login("root", "", "Kerberos:db"), "", "", "-T\n-n\n-o\nConnectTimeout=10\n-o\nBatchMode=yes\n-l\nroot\n-o\n"
+       "GSSAPIAuthentication=yes\n-o\nPreferredAuthentications=gssapi-with-mic\n" + tail},
+      {login("", "", "NTLMDomain:x"), "", std::nullopt, ""},  // nothing to run
+      {login("", "", ""), "if read x; then exit 1; fi; printf ok", "ok", "-T"},  // standard input is empty
+      {login("", "", ""), "printf ok; exit 1", std::nullopt, "-T"},
+      {login("", "", ""), "printf ok; kill -9 $$", std::nullopt, "-T"},
+      {login("", "", ""), "head -c 2000000 /dev/zero", std::nullopt, "-T"},
+      // Past the deadline, ssh and what it started are ended.
+      {login("", "", ""), "sleep 30 & echo $! >" + pid + "; wait", std::nullopt, "-T"},
+      {login("", "", ""), "exec >&-; sleep 30", std::nullopt, "-T"}};
+  // clang-format on
+  for (const auto& [who, does, answer, args] : cases) {
+    std::filesystem::remove(log);
+    std::ofstream(dir.path + "/ssh") << "printf '%s\\n' \"$@\" >" << log << "; " << does;
+    ::setenv("KELVARIN_SSH_COMMAND", ("sh " + dir.path + "/ssh").c_str(), 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(wmi_standin::RunRemoteScript(who, "x", std::chrono::milliseconds(500)), answer)
+        << does;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << does;
+    std::ifstream written(log);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(written), {}).starts_with(args)) << does;
+  }
+  ::unsetenv("KELVARIN_SSH_COMMAND");
+  // Ended: gone, or a zombie until whoever took it over reaps it.
+  std::string child, state;
+  std::ifstream(pid) >> child;
+  std::ifstream(std::filesystem::path("/proc") / child / "stat") >> state >> state >> state;
+  EXPECT_TRUE(!child.empty() && (state.empty() || state == "Z")) << "the deadline left " << child;
 }
 
 // What another machine sends is read only when every length and path holds.
