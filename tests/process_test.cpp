@@ -47,6 +47,40 @@ TEST(Process, ExitCodesAndBytesAsAScriptSeesThem) {
   }
 }
 
+// /P on Linux: ssh, here a stand-in, gets the password from Kelvarin as its
+// SSH_ASKPASS helper, once, for a password prompt only, and finds it on no
+// command line from itself up to Kelvarin; then it runs the remote command
+// over this machine's own firmware.
+TEST(Process, LinuxPasswordReachesSshOnlyThroughItsHelper) {
+  if (KELVARIN_EMULATED) {
+    GTEST_SKIP() << "under an emulator, whose command line holds every argument and which "
+                    "ssh cannot start as Kelvarin's helper";
+  }
+  const TempDir dir;
+  std::ofstream(dir.path + "/ssh") << R"sh(for last; do :; done
+case " $* " in *BatchMode*) exit 2 ;; esac
+[ "$SSH_ASKPASS_REQUIRE" = force ] || exit 3
+! "$SSH_ASKPASS" "Are you sure you want to continue connecting (yes/no)? " || exit 4
+pw=$("$SSH_ASKPASS" "root@db's password: ") || exit 5
+! "$SSH_ASKPASS" "root@db's password: " || exit 6
+p=$$
+while [ "$(cat /proc/$p/comm)" != timeout ];
+  do
+  ! grep -qa -e 's3cr3t[-]pw' /proc/$p/cmdline || exit 7
+  p=$(cut -d ' ' -f 4 /proc/$p/stat)
+done
+[ "$pw" = s3cr3t-pw ] || exit 255
+eval "$last")sh";
+  ::setenv("KELVARIN_SSH_COMMAND", ("sh " + dir.path + "/ssh").c_str(), 1);
+  const Outcome local = RunProcess({KELVARIN_BIN, "/C"});
+  const Outcome right =
+      RunProcess({KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "s3cr3t-pw", "/C"});
+  const Outcome wrong = RunProcess({KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "s3cr3t", "/C"});
+  ::unsetenv("KELVARIN_SSH_COMMAND");
+  EXPECT_EQ(right.out + std::to_string(right.code), local.out + "0");
+  EXPECT_EQ(wrong.out + std::to_string(wrong.code), kErrorLine + "\r\n1");
+}
+
 // Wine 8's own WMI: every query yields one object, but every property read
 // fails (E_NOTIMPL), so the trace finds nothing and the report is empty. A
 // Wine that answers more must show here, as must a build that reads less.
