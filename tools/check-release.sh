@@ -139,7 +139,7 @@ python3 - >"$work/here" <<'EOF'
 import re
 readme = " ".join(open("README.md").read().split())
 names = re.findall(r"`([^`]*)`", re.search(r"This machine is (.*?), or its host name", readme)[1])
-page = re.search(r"with any host but this machine\n\.Po\n(.*?)\.Pc", open("packaging/kelvarin.1").read(), re.S)[1]
+page = re.search(r"\.Sh NOTES\nThis machine is\n(.*?)^or this", open("packaging/kelvarin.1").read(), re.S | re.M)[1]
 names += [name.replace("\\&", "") for name in re.findall(r"^\.Ql (\S+)", page, re.M)]
 print("\n".join(names))
 EOF
