@@ -373,7 +373,7 @@ win cmd /c inventory.cmd formula.txt formula.csv || code=$?
 # One message and exit code 1 when the CSV cannot be written, and no CSV.
 WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
 export -f win
-export folder prefix facts_py work
+export folder prefix facts_py work top
 unshare -m --propagation private bash -c '
 set -eu
 mkdir -p "$work/ro" "$work/full"
