@@ -172,6 +172,21 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
     for (std::string line; std::getline(written, line);) got += line + "\n";
     EXPECT_TRUE(got.starts_with(args)) << does;
   }
+  // Whatever keeps the snapshot away is a connection that failed; NTLM has no ssh form.
+  const std::string none = "#NOTFOUND#,#NOTFOUND#,#NOTFOUND#,#NOTFOUND#\r\n0",
+                    empty = "printf 'kelvarin-snapshot\\nE\\n'";
+  const std::tuple<std::string, std::string, std::string> runs[] = {
+      {"/M db /C", empty, none},
+      {"/M db /C", empty + "; exit 255", kErrorLine + "\r\n1"},
+      {"/M db /L /C", empty, kErrorLine + "\r\n1"},
+      {"/M db /N", "exit 255", "1"}};
+  wmi_standin::RegisterLocator(dir.path);
+  for (const auto& [run, command, expected] : runs) {
+    ::setenv("KELVARIN_SSH_COMMAND", command.c_str(), 1);
+    RecordingConsole console;
+    const auto code = RunInventory(run, console);
+    EXPECT_EQ(console.output + std::to_string(static_cast<int>(code)), expected) << run << command;
+  }
   ::unsetenv("KELVARIN_SSH_COMMAND");
   // Ended: gone, or a zombie until whoever took it over reaps it.
   std::string child, state;

@@ -25,6 +25,8 @@ constexpr std::size_t kSerialNumber = 0x07;  // in system, baseboard and chassis
 
 // sysfs attributes and device-tree properties stay within a page.
 constexpr std::size_t kMaxAttributeBytes = 4096;
+// Read one byte over the cap, to see that a value is longer.
+constexpr std::size_t kAttributeReadBytes = kMaxAttributeBytes + 1;
 constexpr std::size_t kMaxEntryPointBytes = 64;
 
 // The SMBIOS table and the folder of its values, below the sysfs root.
@@ -90,19 +92,19 @@ constexpr ClassDef kClasses[] = {
 constexpr FirmwarePath kFiles[] = {
     {kDmiTable, smbios::kMaxTableBytes + 1},
     {kEntryPoint, kMaxEntryPointBytes},
-    {"class/dmi/id/sys_vendor", kMaxAttributeBytes + 1},
-    {"class/dmi/id/product_name", kMaxAttributeBytes + 1},
-    {"class/dmi/id/bios_vendor", kMaxAttributeBytes + 1},
-    {"class/dmi/id/bios_version", kMaxAttributeBytes + 1},
-    {"class/dmi/id/product_serial", kMaxAttributeBytes + 1},
-    {"class/dmi/id/board_serial", kMaxAttributeBytes + 1},
-    {"class/dmi/id/chassis_serial", kMaxAttributeBytes + 1},
-    {kTreeModel, kMaxAttributeBytes + 1},
-    {kTreeCompatible, kMaxAttributeBytes + 1},
-    {kTreeSerial, kMaxAttributeBytes + 1},
-    {kSocSerial, kMaxAttributeBytes + 1},
-    {kUBootVersion, kMaxAttributeBytes + 1},
-    {kPiFirmwareVersion, kMaxAttributeBytes + 1},
+    {"class/dmi/id/sys_vendor", kAttributeReadBytes},
+    {"class/dmi/id/product_name", kAttributeReadBytes},
+    {"class/dmi/id/bios_vendor", kAttributeReadBytes},
+    {"class/dmi/id/bios_version", kAttributeReadBytes},
+    {"class/dmi/id/product_serial", kAttributeReadBytes},
+    {"class/dmi/id/board_serial", kAttributeReadBytes},
+    {"class/dmi/id/chassis_serial", kAttributeReadBytes},
+    {kTreeModel, kAttributeReadBytes},
+    {kTreeCompatible, kAttributeReadBytes},
+    {kTreeSerial, kAttributeReadBytes},
+    {kSocSerial, kAttributeReadBytes},
+    {kUBootVersion, kAttributeReadBytes},
+    {kPiFirmwareVersion, kAttributeReadBytes},
 };
 constexpr std::string_view kFolders[] = {kDmiId};
 // A file the sources name but the list lacks would be missing on every
@@ -226,7 +228,7 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
 // before the character that straddles the cap, so that UTF-8 stays UTF-8.
 template <class Trim>
 std::optional<std::string> ReadText(const FirmwareFiles& files, std::string_view path, Trim trim) {
-  const auto bytes = files.Read(path, kMaxAttributeBytes + 1);
+  const auto bytes = files.Read(path, kAttributeReadBytes);
   if (!bytes) return std::nullopt;
   std::string_view text = bytes->Text();
   if (text.size() > kMaxAttributeBytes) {
