@@ -101,6 +101,7 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", With(Smbios(machine), {{kEntryPoint, kFifo}}), Csv("M", "P", "B")},
       {"/C", {{kDmiId + "sys_vendor", kFifo}, {kDmiId + "product_name", "P"}}, Csv(n, "P", n)},
       {"/C", {{kTree + "model", kFifo}, {kTree + "compatible", "a,b"}}, Csv("a", n, n)},
+      {"/C", {{"class/dmi/id", "not a folder"}, {kTree + "model", "X"}}, Csv(n, "X", n)},
       {"/C", {{kDmiId + "sys_vendor", kProcFile}}, Csv("Linux", n, n)}, {"/N", {}, "=0"},
       {"/M "s + host + " /C", Smbios(machine), Csv("M", "P", "B")},
       {"/U admin /P pw", Smbios(machine), "\r\nERROR: Failed to retrieve an SWbemServices object\r\n=1"}};
@@ -187,7 +188,17 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
     const auto code = RunInventory(run, console);
     EXPECT_EQ(console.output + std::to_string(static_cast<int>(code)), expected) << run << command;
   }
+  // Without the variable, ssh is the one on PATH.
   ::unsetenv("KELVARIN_SSH_COMMAND");
+  std::filesystem::create_directory(dir.path + "/bin");
+  std::ofstream(dir.path + "/bin/ssh") << "#!/bin/sh\n" << empty << "\n";
+  std::filesystem::permissions(dir.path + "/bin/ssh", std::filesystem::perms::owner_all);
+  const std::string path = std::getenv("PATH");
+  ::setenv("PATH", (dir.path + "/bin:" + path).c_str(), 1);
+  RecordingConsole console;
+  const auto code = RunInventory("/M db /C", console);
+  ::setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(console.output + std::to_string(static_cast<int>(code)), none);
   // Ended: gone, or a zombie until whoever took it over reaps it.
   std::string child, state;
   std::ifstream(pid) >> child;
