@@ -155,7 +155,9 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
       {login("", "", ""), "if read x; then exit 1; fi; printf ok", "ok", "-T"},  // standard input is empty
       {login("", "", ""), "printf ok; exit 1", std::nullopt, "-T"},
       {login("", "", ""), "printf ok; kill -9 $$", std::nullopt, "-T"},
-      {login("", "", ""), "head -c 2000000 /dev/zero", std::nullopt, "-T"},
+      {login("", "", ""), "head -c 1310720 /dev/zero", std::string(1310720, '\0'), "-T"},  // the cap
+      {login("", "", ""), "head -c 1310721 /dev/zero", std::nullopt, "-T"},
+      {login("", "", ""), "exec >&-; sleep 0.3", "", "-T"},  // output closed before the end
       // Past the deadline, ssh and what it started are ended.
       {login("", "", ""), "sleep 30 & echo $! >" + pid + "; wait", std::nullopt, "-T"},
       {login("", "", ""), "exec >&-; sleep 30", std::nullopt, "-T"}};
@@ -215,10 +217,13 @@ TEST(Firmware, TakesASnapshotOnlyWhole) {
       {"login banner\n" + f + "D class/dmi/id\n" + vendor + "3\nab\n" + e + "after", "ab"},
       {f + vendor + "0\n" + e, ""}, {f + e, "-"},
       {"", "!"}, {"x" + f + e, "!"}, {f, "!"}, {f + vendor + "3\nab" + e, "!"}, {f + vendor + "1\na", "!"},
-      {f + vendor + "4098\n" + std::string(4098, 'x') + e, "!"}, {f + vendor + "1\na" + vendor + "1\na" + e, "!"},
+      {f + vendor + "4097\n" + std::string(4097, 'x') + e, "xx"}, {f + vendor + "4098\n" + std::string(4098, 'x') + e, "!"},
+      {f + vendor + "1\na" + vendor + "1\na" + e, "!"},
       {f + "F ../../etc/shadow 1\nx" + e, "!"}, {f + "D class\n" + e, "!"}, {f + "D class/dmi/id\nD class/dmi/id\n" + e, "!"},
       {f + vendor + "-1\n" + e, "!"}, {f + vendor + "\n" + e, "!"}, {f + vendor + "1x\na" + e, "!"}, {f + "E \n", "!"},
-      {f + std::string(wmi_standin::kMaxSnapshotBytes, '\n'), "!"}};
+      // A login banner that fills the answer up to its cap, and one byte past it.
+      {std::string(wmi_standin::kMaxSnapshotBytes - f.size() - e.size(), '\n') + f + e, "-"},
+      {std::string(wmi_standin::kMaxSnapshotBytes - f.size() - e.size() + 1, '\n') + f + e, "!"}};
   // clang-format on
   for (const auto& [bytes, vendorText] : cases) {
     const auto got =
