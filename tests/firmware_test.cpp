@@ -32,6 +32,12 @@ Files With(Files files, const Files& more) {
   return files;
 }
 
+std::string OwnName() {
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  return host;
+}
+
 TEST(Firmware, ReportsWhatItHolds) {
   const std::string machine = System("M", "P", "") + Board("B"),
                     n = kNotFound;  // 0x20 + 0x12 bytes
@@ -42,8 +48,6 @@ TEST(Firmware, ReportsWhatItHolds) {
                     {kTree + "serial-number", "10000000a1b2c3d4\0"s}, {kTree + "chosen/bootloader/version", piv + '\0'}};
   // clang-format on
   // Past the 4 KiB cap a value is cut before the character that straddles it.
-  char host[256] = {};
-  ::gethostname(host, sizeof host - 1);
   std::string emoji = "a";
   while (emoji.size() < 4400) emoji += "\xF1\x81\x81\x81";
   // clang-format off
@@ -103,7 +107,7 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", {{kTree + "model", kFifo}, {kTree + "compatible", "a,b"}}, Csv("a", n, n)},
       {"/C", {{"class/dmi/id", "not a folder"}, {kTree + "model", "X"}}, Csv(n, "X", n)},
       {"/C", {{kDmiId + "sys_vendor", kProcFile}}, Csv("Linux", n, n)}, {"/N", {}, "=0"},
-      {"/M "s + host + " /C", Smbios(machine), Csv("M", "P", "B")},
+      {"/M " + OwnName() + " /C", Smbios(machine), Csv("M", "P", "B")},
       {"/U admin /P pw", Smbios(machine), "\r\nERROR: Failed to retrieve an SWbemServices object\r\n=1"}};
   // clang-format on
   // Another machine: ssh's stand-in runs the remote command over the folder.
@@ -182,7 +186,8 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
       {"/M db /C", empty, none},
       {"/M db /C", empty + "; exit 255", kErrorLine + "\r\n1"},
       {"/M db /L /C", empty, kErrorLine + "\r\n1"},
-      {"/M db /N", "exit 255", "1"}};
+      {"/M db /N", "exit 255", "1"},
+      {"/M " + OwnName() + " /C", "exit 255", none}};  // no ssh here
   wmi_standin::RegisterLocator(dir.path);
   for (const auto& [run, command, expected] : runs) {
     ::setenv("KELVARIN_SSH_COMMAND", command.c_str(), 1);
