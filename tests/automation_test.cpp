@@ -7,6 +7,7 @@
 #include <cstring>
 #include <tuple>
 
+#include "app/driver.h"
 #include "automation/bridge.h"
 #include "fake_wmi.h"
 #include "support.h"
@@ -79,8 +80,13 @@ TEST(Conversion, GuidsInAnyWriting) {
 
 TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
   InstallFakeWmi({.connect = S_FALSE, .classes = {{"X", {.items = std::vector<FakeItem>(3)}}}});
-  (void)CoInitialize(nullptr);
   ObjectRef locator, none, services;
+  // Nothing is created before COM is initialised, and a whole run leaves it as it found it.
+  RecordingConsole console;
+  (void)RunInventory("/C", console);
+  AutoCreateObject(locator, "WbemScripting.SWbemLocator", IID_IDispatch);
+  EXPECT_FALSE(AutoIsObject(locator));
+  (void)CoInitialize(nullptr);
   AutoCreateObject(locator, "WbemScripting.SWbemLocator", IID_IUnknown);
   EXPECT_TRUE(AutoIsObject(locator));
   AutoCreateObject(locator, "WbemScripting.SWbemLocator", IID_IDispatch);
