@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <tuple>
+#include <utility>
 
 #include "app/driver.h"
 #include "automation/bridge.h"
@@ -78,6 +79,16 @@ TEST(Conversion, GuidsInAnyWriting) {
   }
 }
 
+// Calls the connection with `sizeof...(I)` references to one argument; whether the call was made.
+template <std::size_t... I>
+bool CallMade(const ObjectRef& locator, std::index_sequence<I...> /*count*/) {
+  UniqueVariant argument, result;
+  g_log.clear();
+  AutoInvoke(locator, "CONNECTSERVER", InvokeKind::Method,
+             {(static_cast<void>(I), argument.get())...}, result.get());
+  return !g_log.empty();
+}
+
 TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
   InstallFakeWmi({.connect = S_FALSE, .classes = {{"X", {.items = std::vector<FakeItem>(3)}}}});
   ObjectRef locator, none, services;
@@ -91,6 +102,9 @@ TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
   EXPECT_TRUE(AutoIsObject(locator));
   AutoCreateObject(locator, "WbemScripting.SWbemLocator", IID_IDispatch);
   UniqueVariant result, query, set;
+  // One call carries at most 33 arguments.
+  EXPECT_TRUE(CallMade(locator, std::make_index_sequence<33>()));
+  EXPECT_FALSE(CallMade(locator, std::make_index_sequence<34>()));
   AutoInvoke(locator, "connectserver", InvokeKind::Method, {}, result.get());
   AutoInvoke(none, "CONNECTSERVER", InvokeKind::Method, {}, result.get());
   EXPECT_FALSE(AutoIsObject(AutoGetSubobject(none, "SECURITY_")));
