@@ -97,6 +97,7 @@ TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
   (void)RunInventory("/C", console);
   AutoCreateObject(locator, "WbemScripting.SWbemLocator", IID_IDispatch);
   EXPECT_FALSE(AutoIsObject(locator));
+  EXPECT_LT(LastAutomationResult(), 0);
   (void)CoInitialize(nullptr);
   AutoCreateObject(locator, "WbemScripting.SWbemLocator", IID_IUnknown);
   EXPECT_TRUE(AutoIsObject(locator));

@@ -21,6 +21,7 @@ TEST(Process, ExitCodesAndBytesAsAScriptSeesThem) {
       {"/?", Output::Closed, 9, ""},
       {"/X", Output::BrokenPipe, 9, ""},
       {"/X", Output::Captured, 9, "\r\n\a/X was unexpected.\r\n" + Usage()},
+      {"/C /P", Output::Captured, 9, Usage()},  // no password after /P, nothing to hide
       {"/C", Output::DevFull, 1, ""},
       {"/C", Output::SizeLimited, 1, ""},
       {"/?", Output::SizeLimited, 9, ""},
@@ -48,9 +49,9 @@ TEST(Process, ExitCodesAndBytesAsAScriptSeesThem) {
 }
 
 // /P on Linux: ssh, here a stand-in, gets the password from Kelvarin as its
-// SSH_ASKPASS helper, once, for a password prompt only, and finds it on no
-// command line from itself up to Kelvarin; then it runs the remote command
-// over this machine's own firmware.
+// SSH_ASKPASS helper (never beside the user's own), once, for a password prompt only, and finds it
+// on no command line from itself up to Kelvarin; then it runs the remote command over this
+// machine's own firmware.
 TEST(Process, LinuxPasswordReachesSshOnlyThroughItsHelper) {
   if (KELVARIN_EMULATED) {
     GTEST_SKIP() << "under an emulator, whose command line holds every argument and which "
@@ -67,16 +68,20 @@ p=$$
 while [ "$(cat /proc/$p/comm)" != timeout ];
   do
   ! grep -qa -e 's3cr3t[-]pw' /proc/$p/cmdline || exit 7
+  [ "$(tr '\0' '\n' </proc/$p/environ | grep -c ^SSH_ASKPASS=)" -le 1 ] || exit 8
   p=$(cut -d ' ' -f 4 /proc/$p/stat)
 done
 [ "$pw" = s3cr3t-pw ] || exit 255
 eval "$last")sh";
   ::setenv("KELVARIN_SSH_COMMAND", ("sh " + dir.path + "/ssh").c_str(), 1);
+  // A user's own helper is not the one ssh is given.
+  ::setenv("SSH_ASKPASS", "/bin/true", 1);
   const Outcome local = RunProcess({KELVARIN_BIN, "/C"});
   const Outcome right =
       RunProcess({KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "s3cr3t-pw", "/C"});
   const Outcome wrong = RunProcess({KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "s3cr3t", "/C"});
   ::unsetenv("KELVARIN_SSH_COMMAND");
+  ::unsetenv("SSH_ASKPASS");
   EXPECT_EQ(right.out + std::to_string(right.code), local.out + "0");
   EXPECT_EQ(wrong.out + std::to_string(wrong.code), kErrorLine + "\r\n1");
 }
