@@ -1,6 +1,7 @@
 // The Linux stand-in for WMI: whole runs over firmware laid out as /sys
 // shows it (the SMBIOS table, /sys/class/dmi/id, the device tree), and which
 // hosts it serves.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -156,6 +157,7 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
       {login("root", "", "Kerberos:db"), "", "", "-T\n-n\n-o\nConnectTimeout=10\n-o\nBatchMode=yes\n-l\nroot\n-o\n"
        "GSSAPIAuthentication=yes\n-o\nPreferredAuthentications=gssapi-with-mic\n" + tail},
       {login("", "", "NTLMDomain:x"), "", std::nullopt, ""},  // nothing to run
+      {login("", "pw", ""), "printf ok", "ok", "-T\n-n\n-o\nConnectTimeout=10\n" + tail},
       {login("", "", ""), "if read x; then exit 1; fi; printf ok", "ok", "-T"},  // standard input is empty
       {login("", "", ""), "printf ok; exit 1", std::nullopt, "-T"},
       {login("", "", ""), "printf ok; kill -9 $$", std::nullopt, "-T"},
@@ -166,6 +168,7 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
       {login("", "", ""), "sleep 30 & echo $! >" + pid + "; wait", std::nullopt, "-T"},
       {login("", "", ""), "exec >&-; sleep 30", std::nullopt, "-T"}};
   // clang-format on
+  const int input = ::fcntl(STDIN_FILENO, F_GETFD);
   for (const auto& [who, does, answer, args] : cases) {
     std::filesystem::remove(log);
     std::ofstream(dir.path + "/ssh") << "printf '%s\\n' \"$@\" >" << log << "; " << does;
@@ -174,6 +177,7 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
     EXPECT_EQ(wmi_standin::RunRemoteScript(who, "x", std::chrono::milliseconds(500)), answer)
         << does;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << does;
+    EXPECT_EQ(::fcntl(STDIN_FILENO, F_GETFD), input) << "standard input was closed";
     std::ifstream written(log);
     std::string got;
     for (std::string line; std::getline(written, line);) got += line + "\n";
