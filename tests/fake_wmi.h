@@ -45,6 +45,7 @@ struct FakeScenario {
   std::optional<HRESULT> creation = S_OK;  // the class factory's answer; none: not registered
   HRESULT connect = S_OK;                  // ConnectServer's answer; services come with any success
   std::set<std::string> missing = {};      // members no object knows, e.g. "SECURITY_"
+  bool securityByMethodOnly = false;       // SECURITY_ read as a property fails
   std::map<std::string, FakeClass> classes = {};  // by the query's last word
 };
 
@@ -168,7 +169,8 @@ inline void InstallFakeWmi(const FakeScenario& scenario) {
     return c.fault == Fault::NoSet ? S_OK : Hand(result, new ObjectSet(c));
   };
   const Answer level = [](auto...) { return E_FAIL; };  // which the program never looks at
-  const Answer security = [=](WORD, const DISPPARAMS&, VARIANT* result) {
+  const Answer security = [=](WORD kind, const DISPPARAMS&, VARIANT* result) {
+    if (g_scenario.securityByMethodOnly && kind != DISPATCH_METHOD) return E_FAIL;
     return Hand(result, new Node("security", {{"IMPERSONATIONLEVEL", level}}));
   };
   const Answer connect = [=](WORD, const DISPPARAMS&, VARIANT* result) {
