@@ -40,7 +40,12 @@ TEST(Conversion, TextIsUtf8AndOnlyStringsGiveIt) {
       {*text, "Lenovo \xC3\xA9", 0}, {Pointing(0x4008, &raw), "Lenovo \xC3\xA9", 0}, {Tagged(6, std::int64_t{25}), "", 0.0025},
       {Pointing(0x400C, &middle), "Lenovo \xC3\xA9", 0}, {Tagged(5, 2.5), "", 2.5}, {Tagged(19, ~0U), "", 4294967295.0},
       {Pointing(0x400C, nullptr), "", 0}, {Pointing(0x4008, nullptr), "", 0},
-      {Tagged(0x2008, 1), "", 0}, {Tagged(0x1003, 1), "", 0}, {Tagged(0x8003, 1), "", 0}};
+      {Tagged(0x2008, 1), "", 0}, {Tagged(0x1003, 1), "", 0}, {Tagged(0x8003, 1), "", 0},
+      // Each width, with bits above it that must not count.
+      {Tagged(2, 0x1FFFE), "", -2}, {Tagged(4, 1.5F), "", 1.5}, {Tagged(7, 3.25), "", 3.25}, {Tagged(10, 0x1FFFFFFFFLL), "", -1},
+      {Tagged(16, 0x1FF), "", -1}, {Tagged(17, 0x1FF), "", 255}, {Tagged(18, 0x1FFFF), "", 65535}, {Tagged(20, -3LL), "", -3},
+      {Tagged(21, 1ULL << 63), "", 9223372036854775808.0}, {Tagged(25, 0x1FFFFFFFFLL), "", -1},
+      {Tagged(26, std::uintptr_t{1234}), "", 1234}, {Tagged(9, std::uintptr_t{99}), "", 99}};
   // clang-format on
   for (const auto& [value, expected, number] : cases) {
     EXPECT_EQ(VariantToText(value), expected) << "tag " << value.vt;
