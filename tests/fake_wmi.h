@@ -60,6 +60,7 @@ inline std::string Describe(const VARIANT& v) {
   if (v.vt == (VT_BYREF | VT_VARIANT)) return "ref " + Describe(*v.pvarVal);
   if (v.vt == VT_I4) return "I4:" + std::to_string(v.lVal);
   if (v.vt == VT_R8) return "R8:" + std::to_string(v.dblVal);
+  if (v.vt != VT_BSTR) return "VT" + std::to_string(v.vt);
   return v.bstrVal == nullptr ? "BSTR:null" : "BSTR:\"" + VariantToText(v) + "\"";
 }
 
