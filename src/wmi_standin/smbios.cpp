@@ -108,7 +108,6 @@ std::string DecodeText(std::string_view bytes) {
   }
   if (valid) return std::string(bytes);
   std::string text;
-  text.reserve(bytes.size() * 2);
   for (char c : bytes) {
     const auto b = static_cast<std::uint8_t>(c);
     if (b < 0x80) {
