@@ -11,8 +11,6 @@
 #include <io.h>
 #else
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
 namespace kelvarin::wmi_standin {
@@ -42,13 +40,8 @@ std::optional<std::size_t> RegularSize(int fd) {
   return static_cast<std::size_t>(std::min<std::uintmax_t>(
       static_cast<std::uintmax_t>(status.st_size), std::numeric_limits<std::size_t>::max()));
 }
-long long ReadSome(int fd, char* buffer, std::size_t size) {
-  ssize_t got = 0;
-  do {
-    got = ::read(fd, buffer, size);
-  } while (got < 0 && errno == EINTR);
-  return got;
-}
+// No signal handler is installed, and a regular file's read is not interrupted.
+long long ReadSome(int fd, char* buffer, std::size_t size) { return ::read(fd, buffer, size); }
 void Close(int fd) { ::close(fd); }
 #endif
 

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -21,6 +20,7 @@ extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX decl
 namespace kelvarin::wmi_standin {
 namespace {
 
+// The program installs no signal handler, so no call here returns EINTR.
 using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kHelperName = "kelvarin-askpass";
@@ -53,7 +53,6 @@ class Descriptor {
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t put = ::write(fd, bytes.data(), bytes.size());
-    if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return false;
     bytes.remove_prefix(static_cast<std::size_t>(put));
   }
@@ -65,12 +64,9 @@ std::optional<std::string> ReadToEnd(int fd, std::size_t limit, Clock::time_poin
   std::string bytes;
   for (;;) {
     pollfd wait{fd, POLLIN, 0};
-    const int ready = ::poll(&wait, 1, MillisecondsLeft(end));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return std::nullopt;
+    if (::poll(&wait, 1, MillisecondsLeft(end)) <= 0) return std::nullopt;
     char buffer[4096];
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
     if (got < 0 || bytes.size() + static_cast<std::size_t>(got) > limit) return std::nullopt;
     if (got == 0) return bytes;
     bytes.append(buffer, static_cast<std::size_t>(got));
@@ -224,14 +220,11 @@ std::optional<std::string> RunRemoteScript(const RemoteLogin& login, std::string
   bool ended = false;
   for (bool failed = false; !ended && !failed;) {
     pollfd waits[2] = {{reader.Get(), POLLIN, 0}, {askpass ? askpass->Listener() : -1, POLLIN, 0}};
-    const int ready = ::poll(waits, 2, MillisecondsLeft(end));
-    if (ready < 0 && errno == EINTR) continue;
-    failed = ready <= 0;
+    failed = ::poll(waits, 2, MillisecondsLeft(end)) <= 0;
     if (!failed && (waits[1].revents & POLLIN) != 0) askpass->Serve(end);
     if (failed || waits[0].revents == 0) continue;
     char buffer[16384];
     const ssize_t got = ::read(reader.Get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
     ended = got == 0;
     failed = got < 0 || output.size() + static_cast<std::size_t>(got) > kMaxSnapshotBytes;
     if (got > 0 && !failed) output.append(buffer, static_cast<std::size_t>(got));
@@ -243,8 +236,7 @@ std::optional<std::string> RunRemoteScript(const RemoteLogin& login, std::string
   }
   if (reaped != pid) {
     ::kill(-pid, SIGKILL);
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    ::waitpid(pid, &status, 0);
     return std::nullopt;
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
