@@ -34,6 +34,9 @@ TEST(Conversion, TextIsUtf8AndOnlyStringsGiveIt) {
   TextToVariant("Lenovo \xC3\xA9", *text);
   const BSTR raw = text->bstrVal;
   const VARIANT middle = Pointing(0x400C, text.get());
+  UniqueVariant copy;
+  VariantCopy(copy.get(), text.get());
+  EXPECT_EQ(VariantToText(*copy), "Lenovo \xC3\xA9") << "a copy holds the same text";
   // clang-format off
   const std::tuple<VARIANT, std::string, double> cases[] = {
       {Tagged(0), "", 0}, {Tagged(3, -7), "", -7}, {Tagged(8), "", 0}, {Tagged(11, std::int16_t{-1}), "", -1},
@@ -128,6 +131,8 @@ TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
     EXPECT_EQ(std::ranges::count_if(slots, [](auto& s) { return s.vt == VT_DISPATCH; }), filled);
     for (auto& slot : slots) VariantClear(&slot);
   }
+  VARIANT slot{};
+  EXPECT_EQ(EnumerateCollection(0, &slot, 1, 1), 0) << "no set";
   IUnknownRelease(reinterpret_cast<IUnknown*>(source));
   locator.Reset(), services.Reset(), set.reset(), result.reset();
   EXPECT_EQ(com::LiveObjects().load(), 0) << "the enumerator or an item leaked";

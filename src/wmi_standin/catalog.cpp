@@ -136,6 +136,8 @@ constexpr bool EverySourceListed() {
   return true;
 }
 static_assert(EverySourceListed());
+// And the check itself tells a name the list lacks, in the folder or out of it.
+static_assert(!Listed("board_name", true) && !Listed("sys_vendor", false));
 
 // Board makers by device-tree vendor prefix, named as the Linux kernel's list
 // of vendor prefixes names them; generated at configure time from

@@ -28,7 +28,7 @@ std::size_t Widen(std::string_view text, char16_t* out, std::size_t room) {
     const char32_t c = kelvarin::NextUtf8(text, at).value_or(kReplacement);
     if (c >= 0x10000) {
       put(0xD800 + ((c - 0x10000) >> 10U));
-      put(0xDC00 + ((c - 0x10000) & 0x3FFU));
+      put(0xDC00 + (c & 0x3FFU));
     } else {
       put(c);
     }
