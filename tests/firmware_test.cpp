@@ -108,6 +108,12 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", {{kTree + "model", kFifo}, {kTree + "compatible", "a,b"}}, Csv("a", n, n)},
       {"/C", {{"class/dmi/id", "not a folder"}, {kTree + "model", "X"}}, Csv(n, "X", n)},
       {"/C", {{kDmiId + "sys_vendor", kProcFile}}, Csv("Linux", n, n)}, {"/N", {}, "=0"},
+      // One object per machine for its classes, one per structure for boards and enclosures.
+      {"/V", Smbios(Bios("AMI", "2.17") + System("M", "P", "") + Board("") + Board("B") + kEnd),
+       "Checking Win32_ComputerSystem...\r\n + Found Manufacturer\r\n + Found Model\r\n - Still looking for Serial Number...\r\n"
+       " - Still looking for BIOS Version...\r\nChecking Win32_BIOS...\r\n + Found BIOS Version\r\n - Still looking for Serial Number...\r\n"
+       "Checking Win32_BaseBoard...\r\n - Still looking for Serial Number...\r\n + Found Serial Number\r\n\r\nManufacturer:   M\r\n"
+       "Model:          P\r\nSerial Number:  B\r\nBIOS Version:   2.17\r\n=0"},
       {"/M " + OwnName() + " /C", Smbios(machine), Csv("M", "P", "B")},
       {"/U admin /P pw", Smbios(machine), "\r\nERROR: Failed to retrieve an SWbemServices object\r\n=1"}};
   // clang-format on
@@ -159,6 +165,7 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
       {login("", "", "NTLMDomain:x"), "", std::nullopt, ""},  // nothing to run
       {login("", "pw", ""), "printf ok", "ok", "-T\n-n\n-o\nConnectTimeout=10\n" + tail},
       {login("", "", ""), "if read x; then exit 1; fi; printf ok", "ok", "-T"},  // standard input is empty
+      {login("", "", ""), "printf %s \"$SSH_AUTH_SOCK\"", "/run/agent", "-T"},  // the agent is still found
       {login("", "", ""), "printf ok; exit 1", std::nullopt, "-T"},
       {login("", "", ""), "printf ok; kill -9 $$", std::nullopt, "-T"},
       {login("", "", ""), "head -c 1310720 /dev/zero", std::string(1310720, '\0'), "-T"},  // the cap
@@ -169,6 +176,7 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
       {login("", "", ""), "exec >&-; sleep 30", std::nullopt, "-T"}};
   // clang-format on
   const int input = ::fcntl(STDIN_FILENO, F_GETFD);
+  ::setenv("SSH_AUTH_SOCK", "/run/agent", 1);
   for (const auto& [who, does, answer, args] : cases) {
     std::filesystem::remove(log);
     std::ofstream(dir.path + "/ssh") << "printf '%s\\n' \"$@\" >" << log << "; " << does;
@@ -201,6 +209,7 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
   }
   // Without the variable, ssh is the one on PATH.
   ::unsetenv("KELVARIN_SSH_COMMAND");
+  ::unsetenv("SSH_AUTH_SOCK");
   std::filesystem::create_directory(dir.path + "/bin");
   std::ofstream(dir.path + "/bin/ssh") << "#!/bin/sh\n" << empty << "\n";
   std::filesystem::permissions(dir.path + "/bin/ssh", std::filesystem::perms::owner_all);
