@@ -34,9 +34,14 @@ TEST(Conversion, TextIsUtf8AndOnlyStringsGiveIt) {
   TextToVariant("Lenovo \xC3\xA9", *text);
   const BSTR raw = text->bstrVal;
   const VARIANT middle = Pointing(0x400C, text.get());
-  UniqueVariant copy;
-  VariantCopy(copy.get(), text.get());
-  EXPECT_EQ(VariantToText(*copy), "Lenovo \xC3\xA9") << "a copy holds the same text";
+  const auto strings = posix_com::LiveStringCount();
+  {
+    UniqueVariant copy;
+    VariantCopy(copy.get(), text.get());
+    VariantCopy(copy.get(), text.get());  // onto a copy, which is freed first
+    EXPECT_EQ(VariantToText(*copy), "Lenovo \xC3\xA9") << "a copy holds the same text";
+  }
+  EXPECT_EQ(posix_com::LiveStringCount(), strings);
   // clang-format off
   const std::tuple<VARIANT, std::string, double> cases[] = {
       {Tagged(0), "", 0}, {Tagged(3, -7), "", -7}, {Tagged(8), "", 0}, {Tagged(11, std::int16_t{-1}), "", -1},
@@ -79,7 +84,8 @@ TEST(Conversion, GuidsInAnyWriting) {
       {"{0a1b2c3d-4e5f-6789-abcd-ef0123456789}", &kEveryDigit}, {"{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}", &kEveryDigit},
       {"{0002040400000000C000000000000046}", &IID_IEnumVARIANT}, {"x{-0002 0400-0000 0000-C000 0000 0000 0046 -}", &IID_IDispatch},
       {"{00020404-0000-0000-g000-000000000046}", nullptr}, {"00020404-0000-0000-c000-000000000046", nullptr},
-      {"{00020404-0000-0000-c000-000000000046]", nullptr}, {"{0002}", nullptr}};
+      {"{00020404-0000-0000-c000-000000000046]", nullptr}, {"{0002}", nullptr},
+      {"{00020404-0000-0000-c000-000000000046", nullptr}, {"{00020404-0000-0000-c000-000000000046 -", nullptr}};
   // clang-format on
   for (const auto& [text, iid] : cases) {
     const auto guid = TextToGuid(text);
@@ -107,8 +113,20 @@ TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
   EXPECT_FALSE(AutoIsObject(locator));
   EXPECT_LT(LastAutomationResult(), 0);
   (void)CoInitialize(nullptr);
+  // A ProgID has at most 39 characters.
+  for (const std::size_t length : {std::size_t{39}, std::size_t{40}}) {
+    posix_com::RegisterClass(std::u16string(length, u'P'), [](REFIID iid, void** object) {
+      return ComPtr<IDispatch>::Attach(new Node("p", {}))->QueryInterface(iid, object);
+    });
+    AutoCreateObject(locator, std::string(length, 'P'), IID_IDispatch);
+    EXPECT_EQ(AutoIsObject(locator), length == 39) << length;
+  }
   AutoCreateObject(locator, "WbemScripting.SWbemLocator", IID_IUnknown);
   EXPECT_TRUE(AutoIsObject(locator));
+  // An interface the object lacks leaves no pointer behind.
+  void* other = &other;
+  EXPECT_LT(locator.Get()->QueryInterface(IID_IEnumVARIANT, &other), 0);
+  EXPECT_EQ(other, nullptr);
   AutoCreateObject(locator, "WbemScripting.SWbemLocator", IID_IDispatch);
   UniqueVariant result, query, set;
   // One call carries at most 33 arguments.
@@ -133,6 +151,7 @@ TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
   }
   VARIANT slot{};
   EXPECT_EQ(EnumerateCollection(0, &slot, 1, 1), 0) << "no set";
+  EXPECT_EQ(EnumerateCollection(source, nullptr, 1, 1), 0) << "no slots";
   IUnknownRelease(reinterpret_cast<IUnknown*>(source));
   locator.Reset(), services.Reset(), set.reset(), result.reset();
   EXPECT_EQ(com::LiveObjects().load(), 0) << "the enumerator or an item leaked";

@@ -99,6 +99,7 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", {{kTree + "compatible", "zyxel,nsa325\0"s}}, Csv("ZyXEL Communications Corp.", n, n)},  // the last prefix
       {"/C", {{kTree + "compatible", "sipeed,x"}}, Csv("\"Shenzhen Sipeed Technology Co., Ltd.\"", n, n)},  // no-break spaces in the list
       {"/C", {{kTree + "compatible", "generic\0acme,x\0"s}, {kTree + "model", emoji}}, Csv(n, emoji.substr(0, 4093), n)},
+      {"/C", {{kTree + "model", std::string(5000, 'x')}}, Csv(n, std::string(4096, 'x'), n)},
       {"/C", {{kTree + "name", "soc"}, {kTree + "serial-number", "S"}}, Csv(n, n, n)},
       {"/C", {{kTree + "model", "Big\0<3 GiB>"s}}, Csv(n, "Big", n)},
       // A FIFO counts as absent, and the next source serves.
