@@ -91,6 +91,8 @@ TEST(Conversion, GuidsInAnyWriting) {
     const auto guid = TextToGuid(text);
     EXPECT_EQ(guid ? std::memcmp(&*guid, iid, 16) == 0 : iid == nullptr, true) << text;
   }
+  const auto one = TextToGuid(""), other = TextToGuid("");
+  EXPECT_TRUE(one && other && std::memcmp(&*one, &*other, 16) != 0) << "empty text: a new GUID";
 }
 
 // Calls the connection with `sizeof...(I)` references to one argument; whether the call was made.

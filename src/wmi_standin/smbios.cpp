@@ -1,7 +1,5 @@
 #include "wmi_standin/smbios.h"
 
-#include <cstring>
-
 #include "core/text.h"
 
 namespace kelvarin::smbios {
@@ -11,8 +9,8 @@ constexpr std::size_t kHeaderBytes = 4;
 constexpr std::uint8_t kEndOfTable = 127;
 
 bool StartsWith(std::span<const std::uint8_t> bytes, std::string_view anchor) {
-  return bytes.size() >= anchor.size() &&
-         std::memcmp(bytes.data(), anchor.data(), anchor.size()) == 0;
+  return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())
+      .starts_with(anchor);
 }
 
 // Entry points carry checksums chosen so that their bytes add up to zero.
@@ -34,7 +32,6 @@ std::size_t ReadLittleEndian(std::span<const std::uint8_t> bytes, std::size_t of
 std::vector<Structure> ParseTable(std::span<const std::uint8_t> table) {
   std::vector<Structure> structures;
   if (table.size() > kMaxTableBytes) return structures;
-  structures.reserve(table.size() / 32);  // an estimate that spares most regrowing
   const auto* bytes = table.data();
   const std::size_t size = table.size();
   std::size_t pos = 0;
@@ -44,18 +41,11 @@ std::vector<Structure> ParseTable(std::span<const std::uint8_t> table) {
     // The string set runs up to the first pair of zero bytes; with no strings
     // the pair follows the formatted area directly.
     const std::size_t first = pos + length;
-    std::size_t end = first;
-    while (end + 1 < size && (bytes[end] != 0 || bytes[end + 1] != 0)) {
-      const void* zero = std::memchr(bytes + end + 1, 0, size - end - 1);
-      end = zero == nullptr
-                ? size
-                : static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes);
-    }
-    if (end + 1 >= size) break;
-    structures.push_back({bytes[pos],
-                          table.subspan(pos, length),
-                          {reinterpret_cast<const char*>(bytes + first), end + 1 - first}});
-    pos = end + 2;
+    const std::string_view rest(reinterpret_cast<const char*>(bytes + first), size - first);
+    const std::size_t pair = rest.find(std::string_view("\0\0", 2));
+    if (pair == std::string_view::npos) break;
+    structures.push_back({bytes[pos], table.subspan(pos, length), rest.substr(0, pair + 1)});
+    pos = first + pair + 2;
   }
   return structures;
 }
