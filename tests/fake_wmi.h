@@ -23,17 +23,10 @@ using FakeItem = std::map<std::string, std::optional<std::string>>;
 // What goes wrong with a class. NoSet answers the query with text in place
 // of the set; NextFails and Refuses strike at the second item; TextFirst
 // delivers text ("42") before the items.
-enum class Fault {
-  None,
-  QueryFails,
-  NoSet,
-  NoEnumerator,
-  NotEnumerator,
-  ResetFails,
-  NextFails,
-  Refuses,
-  TextFirst
-};
+// clang-format off
+enum class Fault { None, QueryFails, NoSet, NoEnumerator, NotEnumerator, ResetFails, NextFails,
+                   Refuses, TextFirst };
+// clang-format on
 
 struct FakeClass {
   std::vector<FakeItem> items;

@@ -33,12 +33,6 @@ Files With(Files files, const Files& more) {
   return files;
 }
 
-std::string OwnName() {
-  char host[256] = {};
-  ::gethostname(host, sizeof host - 1);
-  return host;
-}
-
 TEST(Firmware, ReportsWhatItHolds) {
   const std::string machine = System("M", "P", "") + Board("B"),
                     n = kNotFound;  // 0x20 + 0x12 bytes
@@ -110,12 +104,10 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", {{"class/dmi/id", "not a folder"}, {kTree + "model", "X"}}, Csv(n, "X", n)},
       {"/C", {{kDmiId + "sys_vendor", kProcFile}}, Csv("Linux", n, n)}, {"/N", {}, "=0"},
       // One object per machine for its classes, one per structure for boards and enclosures.
-      {"/V", Smbios(Bios("AMI", "2.17") + System("M", "P", "") + Board("") + Board("B") + kEnd),
-       "Checking Win32_ComputerSystem...\r\n + Found Manufacturer\r\n + Found Model\r\n - Still looking for Serial Number...\r\n"
-       " - Still looking for BIOS Version...\r\nChecking Win32_BIOS...\r\n + Found BIOS Version\r\n - Still looking for Serial Number...\r\n"
-       "Checking Win32_BaseBoard...\r\n - Still looking for Serial Number...\r\n + Found Serial Number\r\n\r\nManufacturer:   M\r\n"
-       "Model:          P\r\nSerial Number:  B\r\nBIOS Version:   2.17\r\n=0"},
-      {"/M " + OwnName() + " /C", Smbios(machine), Csv("M", "P", "B")},
+      {"/V", Smbios(Bios("AMI", "2.17") + System("M", "P", "") + Board("") + Board("B") + kEnd), Lines({"Checking Win32_ComputerSystem...",
+       " + Found Manufacturer", " + Found Model", " - Still looking for Serial Number...", " - Still looking for BIOS Version...", "Checking Win32_BIOS...",
+       " + Found BIOS Version", " - Still looking for Serial Number...", "Checking Win32_BaseBoard...", " - Still looking for Serial Number...",
+       " + Found Serial Number"}) + Report("M", "P", "B", "2.17") + "=0"},
       {"/U admin /P pw", Smbios(machine), "\r\nERROR: Failed to retrieve an SWbemServices object\r\n=1"}};
   // clang-format on
   // Another machine: ssh's stand-in runs the remote command over the folder.
@@ -153,10 +145,7 @@ TEST(Firmware, ReportsWhatItHolds) {
 TEST(Firmware, RunsSshAsToldAndNoLonger) {
   const TempDir dir;
   const std::string log = dir.path + "/args", pid = dir.path + "/pid";
-  const auto login = [](std::string_view user, std::string_view password,
-                        std::string_view authority) {
-    return wmi_standin::RemoteLogin{"Db-01.LAN", user, password, authority};
-  };
+  const auto login = [](auto... given) { return wmi_standin::RemoteLogin{"Db-01.LAN", given...}; };
   const std::string tail = "--\ndb-01.lan\nsh -c 'x'\n";
   // clang-format off
   const std::tuple<wmi_standin::RemoteLogin, std::string, std::optional<std::string>, std::string> cases[] = {
@@ -165,16 +154,13 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
        "GSSAPIAuthentication=yes\n-o\nPreferredAuthentications=gssapi-with-mic\n" + tail},
       {login("", "", "NTLMDomain:x"), "", std::nullopt, ""},  // nothing to run
       {login("", "pw", ""), "printf ok", "ok", "-T\n-n\n-o\nConnectTimeout=10\n" + tail},
-      {login("", "", ""), "if read x; then exit 1; fi; printf ok", "ok", "-T"},  // standard input is empty
-      {login("", "", ""), "printf %s \"$SSH_AUTH_SOCK\"", "/run/agent", "-T"},  // the agent is still found
-      {login("", "", ""), "printf ok; exit 1", std::nullopt, "-T"},
-      {login("", "", ""), "printf ok; kill -9 $$", std::nullopt, "-T"},
-      {login("", "", ""), "head -c 1310720 /dev/zero", std::string(1310720, '\0'), "-T"},  // the cap
-      {login("", "", ""), "head -c 1310721 /dev/zero", std::nullopt, "-T"},
+      // Standard input is empty; the agent is still found.
+      {login("", "", ""), "if read x; then exit 1; fi; printf ok", "ok", "-T"}, {login("", "", ""), "printf %s \"$SSH_AUTH_SOCK\"", "/run/agent", "-T"},
+      {login("", "", ""), "printf ok; exit 1", std::nullopt, "-T"}, {login("", "", ""), "printf ok; kill -9 $$", std::nullopt, "-T"},
+      {login("", "", ""), "head -c 1310720 /dev/zero", std::string(1310720, '\0'), "-T"}, {login("", "", ""), "head -c 1310721 /dev/zero", std::nullopt, "-T"},
       {login("", "", ""), "exec >&-; sleep 0.3", "", "-T"},  // output closed before the end
       // Past the deadline, ssh and what it started are ended.
-      {login("", "", ""), "sleep 30 & echo $! >" + pid + "; wait", std::nullopt, "-T"},
-      {login("", "", ""), "exec >&-; sleep 30", std::nullopt, "-T"}};
+      {login("", "", ""), "sleep 30 & echo $! >" + pid + "; wait", std::nullopt, "-T"}, {login("", "", ""), "exec >&-; sleep 30", std::nullopt, "-T"}};
   // clang-format on
   const int input = ::fcntl(STDIN_FILENO, F_GETFD);
   ::setenv("SSH_AUTH_SOCK", "/run/agent", 1);
@@ -195,31 +181,28 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
   // Whatever keeps the snapshot away is a connection that failed; NTLM has no ssh form.
   const std::string none = "#NOTFOUND#,#NOTFOUND#,#NOTFOUND#,#NOTFOUND#\r\n0",
                     empty = "printf 'kelvarin-snapshot\\nE\\n'";
+  char host[256] = {};  // this machine's own name asks no ssh
+  ::gethostname(host, sizeof host - 1);
+  // clang-format off
   const std::tuple<std::string, std::string, std::string> runs[] = {
-      {"/M db /C", empty, none},
-      {"/M db /C", empty + "; exit 255", kErrorLine + "\r\n1"},
-      {"/M db /L /C", empty, kErrorLine + "\r\n1"},
-      {"/M db /N", "exit 255", "1"},
-      {"/M " + OwnName() + " /C", "exit 255", none}};  // no ssh here
+      {"/M db /C", empty, none}, {"/M db /C", empty + "; exit 255", kErrorLine + "\r\n1"}, {"/M db /L /C", empty, kErrorLine + "\r\n1"},
+      {"/M db /N", "exit 255", "1"}, {"/M "s + host + " /C", "exit 255", none}, {"/M db /C", "", none}};  // "": the ssh on PATH
+  // clang-format on  // "": the ssh on PATH
   wmi_standin::RegisterLocator(dir.path);
-  for (const auto& [run, command, expected] : runs) {
-    ::setenv("KELVARIN_SSH_COMMAND", command.c_str(), 1);
-    RecordingConsole console;
-    const auto code = RunInventory(run, console);
-    EXPECT_EQ(console.output + std::to_string(static_cast<int>(code)), expected) << run << command;
-  }
-  // Without the variable, ssh is the one on PATH.
-  ::unsetenv("KELVARIN_SSH_COMMAND");
-  ::unsetenv("SSH_AUTH_SOCK");
   std::filesystem::create_directory(dir.path + "/bin");
   std::ofstream(dir.path + "/bin/ssh") << "#!/bin/sh\n" << empty << "\n";
   std::filesystem::permissions(dir.path + "/bin/ssh", std::filesystem::perms::owner_all);
   const std::string path = std::getenv("PATH");
   ::setenv("PATH", (dir.path + "/bin:" + path).c_str(), 1);
-  RecordingConsole console;
-  const auto code = RunInventory("/M db /C", console);
+  for (const auto& [run, command, expected] : runs) {
+    ::setenv("KELVARIN_SSH_COMMAND", command.c_str(), 1);
+    if (command.empty()) ::unsetenv("KELVARIN_SSH_COMMAND");
+    RecordingConsole console;
+    const auto code = RunInventory(run, console);
+    EXPECT_EQ(console.output + std::to_string(static_cast<int>(code)), expected) << run << command;
+  }
   ::setenv("PATH", path.c_str(), 1);
-  EXPECT_EQ(console.output + std::to_string(static_cast<int>(code)), none);
+  ::unsetenv("SSH_AUTH_SOCK");
   // Ended: gone, or a zombie until whoever took it over reaps it.
   std::string child, state;
   std::ifstream(pid) >> child;

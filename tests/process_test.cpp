@@ -75,14 +75,12 @@ done
 [ "$pw" = s3cr3t-pw ] || exit 255
 eval "$last")sh";
   ::setenv("KELVARIN_SSH_COMMAND", ("sh " + dir.path + "/ssh").c_str(), 1);
-  // A user's own helper is not the one ssh is given.
-  ::setenv("SSH_ASKPASS", "/bin/true", 1);
   const Outcome local = RunProcess({KELVARIN_BIN, "/C"});
-  const Outcome right =
-      RunProcess({KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "s3cr3t-pw", "/C"});
+  // With a helper of the user's own, which ssh is not given.
+  const Outcome right = RunProcess(
+      {"env", "SSH_ASKPASS=true", KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "s3cr3t-pw", "/C"});
   const Outcome wrong = RunProcess({KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "s3cr3t", "/C"});
   ::unsetenv("KELVARIN_SSH_COMMAND");
-  ::unsetenv("SSH_ASKPASS");
   EXPECT_EQ(right.out + std::to_string(right.code), local.out + "0");
   EXPECT_EQ(wrong.out + std::to_string(wrong.code), kErrorLine + "\r\n1");
 }

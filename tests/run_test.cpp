@@ -140,15 +140,9 @@ TEST_F(Run, CallsWmiWithTheseArguments) {
       "services.SECURITY_ 2 []|security.IMPERSONATIONLEVEL 4 [-3=I4:3] noresult|";
   EXPECT_EQ(g_log.substr(0, log.size()), log);
   // A security object that only a method call yields is still used.
-  FakeScenario byMethod = Full();
-  byMethod.securityByMethodOnly = true;
-  InstallFakeWmi(byMethod);
+  InstallFakeWmi(Full([](auto& s) { s.securityByMethodOnly = true; }));
   RunInventory("/C", remote);
-  EXPECT_NE(
-      g_log.find("|services.SECURITY_ 2 []|services.SECURITY_ 1 []|security.IMPERSONATIONLEVEL "
-                 "4 [-3=I4:3] noresult|"),
-      std::string::npos)
-      << g_log;
+  EXPECT_NE(g_log.find("SECURITY_ 2 []|services.SECURITY_ 1 []|security.I"), g_log.npos) << g_log;
   // A double quote cannot be carried inside one argument: nothing else happens.
   InstallFakeWmi(Full());
   RecordingConsole console;
