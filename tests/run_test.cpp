@@ -117,7 +117,7 @@ TEST_F(Run, PrintsExactlyAndEndsWithItsCode) {
       {"/C", Boards({"B-1"}, Fault::TextFirst, 2), "Acme,Rocket 9,B-1,2.1\r\n", 0},
       {"/C", Boards({"B-1", "B-2"}, Fault::None, 3), "Acme,Rocket 9,B-2,2.1\r\n", 0},
       {"/C", Boards({"B-1", "B-2"}, Fault::None, 1), "Acme,Rocket 9,B-1,2.1\r\n", 0},
-      {"/C", Boards({"B-1", "B-2"}, Fault::NextFails), "Acme,Rocket 9,B-1,2.1\r\n", 0},
+      {"/C", Boards({"B-1", "B-2", "B-3"}, Fault::NextFails), "Acme,Rocket 9,B-1,2.1\r\n", 0},
       // The refusal ends the step: the third object is not read.
       {"/C", Boards({"B-1", "B-2", "B-3"}, Fault::Refuses), "Acme,Rocket 9,B-1,2.1\r\n", 0}};
   // clang-format on
