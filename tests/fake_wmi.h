@@ -59,8 +59,7 @@ inline std::string Describe(const VARIANT& v) {
 
 // Hands a new object out through the empty `result`, keeping no reference of its own.
 inline HRESULT Hand(VARIANT* result, IUnknown* object, VARTYPE vt = VT_DISPATCH) {
-  result->vt = vt;
-  result->punkVal = object;
+  result->vt = vt, result->punkVal = object;
   return S_OK;
 }
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <tuple>
@@ -178,6 +179,7 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
     for (std::string line; std::getline(written, line);) got += line + "\n";
     EXPECT_TRUE(got.starts_with(args)) << does;
   }
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "an ended ssh was left unreaped";
   // Whatever keeps the snapshot away is a connection that failed; NTLM has no ssh form.
   const std::string none = "#NOTFOUND#,#NOTFOUND#,#NOTFOUND#,#NOTFOUND#\r\n0",
                     empty = "printf 'kelvarin-snapshot\\nE\\n'";

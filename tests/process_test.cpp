@@ -68,7 +68,7 @@ p=$$
 while [ "$(cat /proc/$p/comm)" != timeout ];
   do
   ! grep -qa -e 's3cr3t[-]pw' /proc/$p/cmdline || exit 7
-  [ "$(cat /proc/$p/comm)" != kelvarin ] || tr '\0' ' ' </proc/$p/cmdline | grep -q ' /M db /U root /P ' || exit 9
+  [ "$(cat /proc/$p/comm)" != kelvarin ] || tr '\0' ' ' </proc/$p/cmdline | grep -q ' /M db /U root /P' || exit 9
   [ "$(tr '\0' '\n' </proc/$p/environ | grep -c ^SSH_ASKPASS=)" -le 1 ] || exit 8
   p=$(cut -d ' ' -f 4 /proc/$p/stat)
 done
@@ -76,12 +76,15 @@ done
 eval "$last")sh";
   ::setenv("KELVARIN_SSH_COMMAND", ("sh " + dir.path + "/ssh").c_str(), 1);
   const Outcome local = RunProcess({KELVARIN_BIN, "/C"});
-  // With a helper of the user's own, which ssh is not given.
-  const Outcome right = RunProcess(
-      {"env", "SSH_ASKPASS=true", KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "s3cr3t-pw", "/C"});
+  // With a helper of the user's own, which ssh is not given. What follows the
+  // letter is no value; the next argument is.
+  for (const char* p : {"/P", "/Px"}) {
+    const Outcome right = RunProcess(
+        {"env", "SSH_ASKPASS=true", KELVARIN_BIN, "/M", "db", "/U", "root", p, "s3cr3t-pw", "/C"});
+    EXPECT_EQ(right.out + std::to_string(right.code), local.out + "0") << p;
+  }
   const Outcome wrong = RunProcess({KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "s3cr3t", "/C"});
   ::unsetenv("KELVARIN_SSH_COMMAND");
-  EXPECT_EQ(right.out + std::to_string(right.code), local.out + "0");
   EXPECT_EQ(wrong.out + std::to_string(wrong.code), kErrorLine + "\r\n1");
 }
 
