@@ -68,7 +68,7 @@ p=$$
 while [ "$(cat /proc/$p/comm)" != timeout ];
   do
   ! grep -qa -e 's3cr3t[-]pw' /proc/$p/cmdline || exit 7
-  [ "$(cat /proc/$p/comm)" != kelvarin ] || tr '\0' ' ' </proc/$p/cmdline | grep -q ' /M db /U root /P' || exit 9
+  [ "$(cat /proc/$p/comm)" != kelvarin ] || tr '\0' ' ' </proc/$p/cmdline | grep -Eq ' /M db /U root /Px? +/C' || exit 9
   [ "$(tr '\0' '\n' </proc/$p/environ | grep -c ^SSH_ASKPASS=)" -le 1 ] || exit 8
   p=$(cut -d ' ' -f 4 /proc/$p/stat)
 done
