@@ -48,8 +48,8 @@ TEST(Firmware, ReportsWhatItHolds) {
   while (emoji.size() < 4400) emoji += "\xF1\x81\x81\x81";
   // clang-format off
   const std::tuple<std::string, Files, std::string> cases[] = {
-      {"/C", Smbios(Bios("AMI", "  2.17  ") + System("Caf\xE9", "Model \xC3\xB8", "") + Board("B-1") + Board("   ") + Enclosure("CH-9") + kEnd),
-       Csv("Caf\xC3\xA9", "Model \xC3\xB8", "B-1", "2.17")},
+      {"/C", Smbios(Bios("AMI", "  2.17  ") + System("Caf\xE8", "Model \xC3\xB8", "") + Board("B-1") + Board("   ") + Enclosure("CH-9") + kEnd),
+       Csv("Caf\xC3\xA8", "Model \xC3\xB8", "B-1", "2.17")},
       {"/C", Smbios(Bios("Vendor", "") + System("", "P", "") + Enclosure("") + Enclosure("E2")), Csv("Vendor", "P", "E2")},
       {"/C", Smbios(System("M", "P", "S\r\nModel: X") + kEnd + Board("after the end")), Csv("M", "P", "S  Model: X")},
       // Broken structures end the walk; what came before stands.
