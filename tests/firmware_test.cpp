@@ -189,7 +189,7 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
   const std::tuple<std::string, std::string, std::string> runs[] = {
       {"/M db /C", empty, none}, {"/M db /C", empty + "; exit 255", kErrorLine + "\r\n1"}, {"/M db /L /C", empty, kErrorLine + "\r\n1"},
       {"/M db /N", "exit 255", "1"}, {"/M "s + host + " /C", "exit 255", none}, {"/M db /C", "", none}};  // "": the ssh on PATH
-  // clang-format on  // "": the ssh on PATH
+  // clang-format on
   wmi_standin::RegisterLocator(dir.path);
   std::filesystem::create_directory(dir.path + "/bin");
   std::ofstream(dir.path + "/bin/ssh") << "#!/bin/sh\n" << empty << "\n";
@@ -197,8 +197,8 @@ TEST(Firmware, RunsSshAsToldAndNoLonger) {
   const std::string path = std::getenv("PATH");
   ::setenv("PATH", (dir.path + "/bin:" + path).c_str(), 1);
   for (const auto& [run, command, expected] : runs) {
-    ::setenv("KELVARIN_SSH_COMMAND", command.c_str(), 1);
-    if (command.empty()) ::unsetenv("KELVARIN_SSH_COMMAND");
+    command.empty() ? ::unsetenv("KELVARIN_SSH_COMMAND")
+                    : ::setenv("KELVARIN_SSH_COMMAND", command.c_str(), 1);
     RecordingConsole console;
     const auto code = RunInventory(run, console);
     EXPECT_EQ(console.output + std::to_string(static_cast<int>(code)), expected) << run << command;

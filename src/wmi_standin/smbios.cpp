@@ -8,9 +8,12 @@ namespace {
 constexpr std::size_t kHeaderBytes = 4;
 constexpr std::uint8_t kEndOfTable = 127;
 
+std::string_view AsText(std::span<const std::uint8_t> bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
 bool StartsWith(std::span<const std::uint8_t> bytes, std::string_view anchor) {
-  return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())
-      .starts_with(anchor);
+  return AsText(bytes).starts_with(anchor);
 }
 
 // Entry points carry checksums chosen so that their bytes add up to zero.
@@ -41,7 +44,7 @@ std::vector<Structure> ParseTable(std::span<const std::uint8_t> table) {
     // The string set runs up to the first pair of zero bytes; with no strings
     // the pair follows the formatted area directly.
     const std::size_t first = pos + length;
-    const std::string_view rest(reinterpret_cast<const char*>(bytes + first), size - first);
+    const std::string_view rest = AsText(table.subspan(first));
     const std::size_t pair = rest.find(std::string_view("\0\0", 2));
     if (pair == std::string_view::npos) break;
     structures.push_back({bytes[pos], table.subspan(pos, length), rest.substr(0, pair + 1)});
