@@ -136,7 +136,7 @@ TEST_F(Run, CallsWmiWithTheseArguments) {
   RunInventory("/M \\\\srv1. /U \"dom\\me\" /P s3cret /K", remote);
   const std::string log =
       "locator.CONNECTSERVER 1 [ref R8:128.000000, ref BSTR:\"Kerberos:\", ref BSTR:null, ref "
-      "BSTR:\"s3cret\", ref BSTR:\"dom\\me\", ref BSTR:\"root\\CIMV2\", ref BSTR:\"SRV1\"]|"
+      "BSTR:\"s3cret\", ref BSTR:\"dom\\me\", ref BSTR:\"root\\CIMV2\", ref BSTR:\"srv1\"]|"
       "services.SECURITY_ 2 []|security.IMPERSONATIONLEVEL 4 [-3=I4:3] noresult|";
   EXPECT_EQ(g_log.substr(0, log.size()), log);
   // A security object that only a method call yields is still used.

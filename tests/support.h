@@ -10,6 +10,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,7 +21,8 @@ namespace kelvarin::testing {
 
 using namespace std::string_literals;
 
-// Keeps every byte written and, in `trace`, each pause where it fell.
+// Keeps every byte written and, in `trace`, each pause where it fell; the
+// reasons on standard error apart; gives `password` when asked for one.
 struct RecordingConsole : Console {
   bool Write(std::string_view bytes) override {
     output.append(bytes), trace.append(bytes);
@@ -29,7 +31,10 @@ struct RecordingConsole : Console {
   void Pause(std::uint32_t milliseconds) override {
     trace += "<" + std::to_string(milliseconds) + ">";
   }
-  std::string output, trace;
+  void WriteError(std::string_view line) override { errors.append(line); }
+  std::optional<std::string> ReadPassword() override { return password; }
+  std::string output, trace, errors;
+  std::optional<std::string> password;
 };
 
 inline std::string Lines(std::initializer_list<std::string_view> lines) {

@@ -127,7 +127,8 @@ class Parser {
   void ApplyValueSwitch(char letter, std::string_view value) {
     switch (letter) {
       case 'M':
-        options_.host = UpperCase(Strip(value, " \\.\""));
+        options_.hostAsTyped = std::string(Strip(value, " \\.\""));
+        options_.host = UpperCase(options_.hostAsTyped);
         break;
       case 'U':
         options_.user = std::string(Strip(value, "\""));

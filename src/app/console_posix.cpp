@@ -6,6 +6,8 @@
 #include <ctime>
 
 #include "app/standard_console.h"
+#include "system/io.h"
+#include "system/terminal.h"
 
 namespace kelvarin {
 namespace {
@@ -33,6 +35,14 @@ class StandardConsole final : public Console {
       }
     }
     return true;
+  }
+
+  void WriteError(std::string_view line) override {
+    (void)system::WriteAll(STDERR_FILENO, line);
+  }
+
+  std::optional<std::string> ReadPassword() override {
+    return system::ReadSecretLine("Password: ");
   }
 
   void Pause(std::uint32_t milliseconds) override {

@@ -1,6 +1,7 @@
 #include "app/driver.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/command_line.h"
 #include "app/usage.h"
@@ -13,14 +14,35 @@
 namespace kelvarin {
 namespace {
 
-ExitCode RunPhases(std::string_view commandTail, Console& console) {
+// The /P value that asks for the password instead: "-", and on Windows also
+// "*" as net use takes it (a POSIX shell would expand a bare "*").
+bool AsksForPassword(std::string_view password) {
+#ifdef _WIN32
+  if (password == "*") return true;
+#endif
+  return password == "-";
+}
+
+ExitCode RunPhases(std::string_view commandTail, Console& console, const ConnectionCheck& check) {
   InventoryRecord record;
-  const RunOptions options = ParseCommandLine(commandTail, console);
+  RunOptions options = ParseCommandLine(commandTail, console);
   if (options.showUsage) {
     PrintUsage(console);
     return ExitCode::UsageError;
   }
   if (!CheckCombinations(options, console)) return ExitCode::UsageError;
+  const ExitCode checked = check ? check(options, console) : ExitCode::Success;
+  if (checked == ExitCode::Failure) PrintConnectionFailure(options, console);
+  if (checked != ExitCode::Success) return checked;
+  if (AsksForPassword(options.password)) {
+    auto password = console.ReadPassword();
+    if (!password || password->empty()) {
+      WriteReason(console, options.hostAsTyped, "no password was read");
+      PrintConnectionFailure(options, console);
+      return ExitCode::Failure;
+    }
+    options.password = *std::move(password);
+  }
 
   WmiConnection connection;
   if (!CreateLocator(connection)) return ExitCode::Failure;
@@ -37,14 +59,16 @@ ExitCode RunPhases(std::string_view commandTail, Console& console) {
 
 }  // namespace
 
-ExitCode RunInventory(std::string_view commandTail, Console& console) {
+ExitCode RunInventory(std::string_view commandTail, Console& console,
+                      const ConnectionCheck& check) {
   (void)CoInitialize(nullptr);
-  const ExitCode code = RunPhases(commandTail, console);
+  const ExitCode code = RunPhases(commandTail, console, check);
   CoUninitialize();
   return code;
 }
 
-ExitCode RunInventoryFromArguments(std::span<const char* const> arguments, Console& console) {
+ExitCode RunInventoryFromArguments(std::span<const char* const> arguments, Console& console,
+                                   const ConnectionCheck& check) {
   const auto quoted = std::ranges::find_if(arguments, [](const char* argument) {
     return argument != nullptr && std::string_view(argument).find('"') != std::string_view::npos;
   });
@@ -53,7 +77,7 @@ ExitCode RunInventoryFromArguments(std::span<const char* const> arguments, Conso
     PrintUsage(console);
     return ExitCode::UsageError;
   }
-  return RunInventory(JoinArguments(arguments), console);
+  return RunInventory(JoinArguments(arguments), console, check);
 }
 
 }  // namespace kelvarin

@@ -49,9 +49,9 @@ int main() {
 #include <string>
 #include <vector>
 
+#include "app/standin_posix.h"
 #include "core/text.h"
-#include "wmi_standin/remote.h"
-#include "wmi_standin/standin.h"
+#include "ssh/askpass.h"
 
 namespace {
 
@@ -86,8 +86,8 @@ void HidePasswords(std::span<char*> arguments) {
 
 int main(int argc, char** argv) {
   OccupyClosedStandardDescriptors();
-  if (argc > 0 && kelvarin::wmi_standin::IsAskpassHelper(argv[0])) {
-    return kelvarin::wmi_standin::RunAskpassHelper(argv[0], argc > 1 ? argv[1] : nullptr);
+  if (argc > 0 && kelvarin::ssh::IsAskpassHelper(argv[0])) {
+    return kelvarin::ssh::RunAskpassHelper(argv[0], argc > 1 ? argv[1] : nullptr);
   }
   // A caller may start a program with no argv[0] at all: then there are no
   // arguments either, rather than whatever lies behind the array.
@@ -98,9 +98,10 @@ int main(int argc, char** argv) {
   arguments.reserve(copies.size());
   for (const auto& copy : copies) arguments.push_back(copy.c_str());
   HidePasswords(given);
-  // On this platform WMI is the stand-in that serves the machine's firmware data.
-  kelvarin::wmi_standin::RegisterLocator("/sys");
   auto console = kelvarin::MakeStandardConsole();
-  return static_cast<int>(kelvarin::RunInventoryFromArguments(arguments, *console));
+  // On this platform WMI is the stand-in that serves the machine's firmware data.
+  const auto check =
+      kelvarin::UseStandin("/sys", kelvarin::ssh::SettingsFromEnvironment(), *console);
+  return static_cast<int>(kelvarin::RunInventoryFromArguments(arguments, *console, check));
 }
 #endif

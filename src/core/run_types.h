@@ -13,6 +13,9 @@ enum class OutputMode { Plain, Verbose, Csv };
 // The parsed command line. All text is 8-bit, as typed (after the value rules).
 struct RunOptions {
   std::string host = ".";
+  // The /M value before it was upper-cased: what ssh matches its
+  // configuration against, letter case and all.
+  std::string hostAsTyped = ".";
   std::string user;
   std::string password;
   std::string authority;

@@ -67,6 +67,43 @@ std::optional<char32_t> NextUtf8(std::string_view text, std::size_t& at) noexcep
   return code;
 }
 
+std::string DecodeText(std::string_view bytes) {
+  bool valid = true;
+  for (std::size_t at = 0; valid && at < bytes.size();) {
+    if (static_cast<unsigned char>(bytes[at]) < 0x80) {
+      ++at;  // ASCII needs no decoding
+    } else {
+      valid = NextUtf8(bytes, at).has_value();
+    }
+  }
+  if (valid) return std::string(bytes);
+  std::string text;
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) {
+      text.push_back(c);
+    } else {
+      text.push_back(static_cast<char>(0xC0U | (b >> 6U)));
+      text.push_back(static_cast<char>(0x80U | (b & 0x3FU)));
+    }
+  }
+  return text;
+}
+
+std::string BlankControls(std::string_view utf8) {
+  std::string text;
+  for (std::size_t at = 0; at < utf8.size();) {
+    const std::size_t from = at;
+    const auto c = NextUtf8(utf8, at);
+    if (c && IsBlankedInFact(*c)) {
+      text.push_back(' ');
+    } else {
+      text.append(utf8.substr(from, at - from));
+    }
+  }
+  return text;
+}
+
 std::size_t Utf8CharacterLength(std::string_view text, std::size_t at) noexcept {
   std::size_t next = at;
   return NextUtf8(text, next) ? next - at : 0;

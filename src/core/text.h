@@ -49,6 +49,14 @@ constexpr bool IsBlankedInFact(char32_t c) noexcept {
          c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
+// Text another machine gave (firmware, ssh's messages) as UTF-8: the bytes
+// themselves when they are valid UTF-8, else each byte as the Latin-1
+// character of its value, so that no byte is lost or changes what it means.
+std::string DecodeText(std::string_view bytes);
+
+// UTF-8 text with each character that IsBlankedInFact names written as one blank.
+std::string BlankControls(std::string_view utf8);
+
 // How many bytes the character that starts at `at` takes in 8-bit text, by
 // the rules of its code page; 0 when the bytes there are no whole character.
 // Matching a byte anywhere else would match part of a character.

@@ -25,7 +25,13 @@ bool ConnectToWmi(WmiConnection& connection, const RunOptions& options, Console&
   UniqueVariant locale;
   UniqueVariant authority;
   UniqueVariant flags;
+#ifdef _WIN32
   TextToVariant(options.host, *server);
+#else
+  // The stand-in hands the host to ssh, which matches its configuration
+  // letter case and all.
+  TextToVariant(options.hostAsTyped, *server);
+#endif
   TextToVariant("root\\CIMV2", *nameSpace);
   TextToVariant(options.user, *user);
   TextToVariant(options.password, *password);

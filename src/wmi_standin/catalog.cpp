@@ -163,7 +163,7 @@ template <class Value>
 Instance MakeInstance(const ClassDef& def, Value value) {
   Instance instance;
   for (std::size_t i = 0; i < def.sources.size(); ++i) {
-    if (auto text = value(def.sources[i])) instance[i] = smbios::DecodeText(*text);
+    if (auto text = value(def.sources[i])) instance[i] = DecodeText(*text);
   }
   return instance;
 }
@@ -248,9 +248,14 @@ std::optional<std::string> ReadText(const FirmwareFiles& files, std::string_view
 // once its closing newline is blanked and trimmed; "compatible" is a list of
 // them, most specific first, each "vendor,device".
 Catalog CatalogFromDeviceTree(const FirmwareFiles& files) {
+  // Blanks alone are no value either: the next file is tried.
   const auto read = [&](std::string_view file) {
-    return ReadText(files, file,
-                    [](std::string_view text) { return text.substr(0, text.find('\0')); });
+    return ReadText(files, file, [](std::string_view text) {
+      text = text.substr(0, text.find('\0'));
+      return text.find_first_not_of(" \t\n\r\v\f") == std::string_view::npos
+                 ? std::string_view()
+                 : text;
+    });
   };
   const auto model = read(kTreeModel);
   const auto compatible = read(kTreeCompatible);

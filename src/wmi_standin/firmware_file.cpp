@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "system/descriptor.h"
+
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -27,7 +29,6 @@ std::optional<std::size_t> RegularSize(int fd) {
 long long ReadSome(int fd, char* buffer, std::size_t size) {
   return _read(fd, buffer, static_cast<unsigned>(size));
 }
-void Close(int fd) { _close(fd); }
 #else
 int Open(const NativePath& path) {
   return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -40,21 +41,9 @@ std::optional<std::size_t> RegularSize(int fd) {
   return static_cast<std::size_t>(std::min<std::uintmax_t>(
       static_cast<std::uintmax_t>(status.st_size), std::numeric_limits<std::size_t>::max()));
 }
-// No signal handler is installed, and a regular file's read is not interrupted.
+// A regular file's read is not interrupted.
 long long ReadSome(int fd, char* buffer, std::size_t size) { return ::read(fd, buffer, size); }
-void Close(int fd) { ::close(fd); }
 #endif
-
-// Closes what it opened.
-struct OpenFile {
-  explicit OpenFile(const NativePath& path) : fd(Open(path)) {}
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-  ~OpenFile() {
-    if (fd >= 0) Close(fd);
-  }
-  const int fd;
-};
 
 }  // namespace
 
@@ -66,8 +55,8 @@ NativePath Join(const NativePath& root, std::string_view relative) {
 }
 
 std::optional<FileBytes> ReadFirmwareFile(const NativePath& path, std::size_t limit) {
-  const OpenFile file(path);
-  const auto announced = file.fd < 0 ? std::nullopt : RegularSize(file.fd);
+  const system::Descriptor file(Open(path));
+  const auto announced = file ? RegularSize(file.Get()) : std::nullopt;
   if (!announced) return std::nullopt;
   // The size announced and one byte more, to see the end; should the file
   // have grown, page by page. A short read is the end of a regular file.
@@ -76,7 +65,7 @@ std::optional<FileBytes> ReadFirmwareFile(const NativePath& path, std::size_t li
   // Not zeroed first: a table is read once, and every byte used was read.
   auto data = std::unique_ptr<char[]>(new char[room]);
   for (;;) {
-    const long long got = ReadSome(file.fd, data.get() + size, room - size);
+    const long long got = ReadSome(file.Get(), data.get() + size, room - size);
     if (got < 0) return std::nullopt;
     size += static_cast<std::size_t>(got);
     if (size < room || size == limit) break;

@@ -90,27 +90,4 @@ std::optional<std::size_t> TableLengthFromEntryPoint(std::span<const std::uint8_
   return announced;
 }
 
-std::string DecodeText(std::string_view bytes) {
-  bool valid = true;
-  for (std::size_t at = 0; valid && at < bytes.size();) {
-    if (static_cast<unsigned char>(bytes[at]) < 0x80) {
-      ++at;  // ASCII needs no decoding
-    } else {
-      valid = NextUtf8(bytes, at).has_value();
-    }
-  }
-  if (valid) return std::string(bytes);
-  std::string text;
-  for (char c : bytes) {
-    const auto b = static_cast<std::uint8_t>(c);
-    if (b < 0x80) {
-      text.push_back(c);
-    } else {
-      text.push_back(static_cast<char>(0xC0U | (b >> 6U)));
-      text.push_back(static_cast<char>(0x80U | (b & 0x3FU)));
-    }
-  }
-  return text;
-}
-
 }  // namespace kelvarin::smbios

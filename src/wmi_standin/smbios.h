@@ -35,8 +35,4 @@ std::optional<std::string_view> StringAt(const Structure& s, std::size_t offset)
 // intact); nothing when the entry point is missing, short or inconsistent.
 std::optional<std::size_t> TableLengthFromEntryPoint(std::span<const std::uint8_t> entryPoint);
 
-// Firmware strings are bytes: valid UTF-8 stays as it is, anything else is
-// read byte by byte as Latin-1. The result is UTF-8.
-std::string DecodeText(std::string_view bytes);
-
 }  // namespace kelvarin::smbios

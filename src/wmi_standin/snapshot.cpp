@@ -7,7 +7,8 @@
 namespace kelvarin::wmi_standin {
 namespace {
 
-constexpr std::string_view kFirstLine = "kelvarin-snapshot\n";
+// After a line feed of its own, so that a login text without one is passed over.
+constexpr std::string_view kFirstLine = "\nkelvarin-snapshot\n";
 constexpr std::string_view kEndLine = "E";
 // A path and a length, or a folder's path, with room to spare.
 constexpr std::size_t kMaxLineBytes = 256;
@@ -22,9 +23,9 @@ auto FindRow(const Rows& rows, Key key, std::string_view name) {
 std::string SnapshotScript(std::span<const FirmwarePath> files,
                            std::span<const std::string_view> folders) {
   // Each file is read twice, once to count what the cap leaves and once to
-  // send it: a shell variable cannot hold a NUL byte.
-  std::string script = "cd /sys||exit 1;printf \"";
-  script.append(kFirstLine.substr(0, kFirstLine.size() - 1)).append("\\n\";");
+  // send it: a shell variable cannot hold a NUL byte. A machine without
+  // /sys sends no file, as it holds none.
+  std::string script = "printf \"\\nkelvarin-snapshot\\n\";if cd /sys 2>/dev/null;then ";
   if (!folders.empty()) {
     script += "for d in";
     for (const auto folder : folders) script.append(" ").append(folder);
@@ -37,7 +38,7 @@ std::string SnapshotScript(std::span<const FirmwarePath> files,
   script +=
       ";do p=${e%:*};c=${e##*:};if [ -f \"$p\" ]&&[ -r \"$p\" ];then "
       "n=$(head -c \"$c\" \"$p\"|wc -c);printf \"F %s %d\\n\" \"$p\" $n;head -c $n \"$p\";fi;"
-      "done;printf \"E\\n\"";
+      "done;fi;printf \"E\\n\"";
   return script;
 }
 
@@ -57,9 +58,9 @@ bool Snapshot::IsFolder(std::string_view relative) const {
 std::optional<Snapshot> ParseSnapshot(std::string_view bytes, std::span<const FirmwarePath> files,
                                       std::span<const std::string_view> folders) {
   if (bytes.size() > kMaxSnapshotBytes) return std::nullopt;
-  std::size_t at = bytes.starts_with(kFirstLine) ? 0 : bytes.find("\n" + std::string(kFirstLine));
+  std::size_t at = bytes.find(kFirstLine);
   if (at == std::string_view::npos) return std::nullopt;
-  at = bytes.find('\n', at + 1) + 1;
+  at += kFirstLine.size();
   Snapshot snapshot;
   for (;;) {
     const std::size_t end = bytes.find('\n', at);

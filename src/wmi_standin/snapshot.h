@@ -26,7 +26,7 @@ struct FirmwarePath {
 // and room for the rest.
 inline constexpr std::size_t kMaxSnapshotBytes = std::size_t{1280} * 1024;
 
-// One line of POSIX sh that prints the snapshot from /sys: a first line,
+// One line of POSIX sh that prints the snapshot from /sys: a line feed and a first line,
 // "D PATH" for each of `folders` that is a folder, "F PATH LENGTH" and the
 // bytes for each regular readable file of `files`, and an end line. It
 // holds no newline, no apostrophe and no exclamation mark, so that it can be

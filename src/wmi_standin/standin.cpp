@@ -17,9 +17,7 @@
 #include "wmi_standin/catalog.h"
 #include "wmi_standin/com_server.h"
 #include "wmi_standin/firmware_file.h"
-#ifndef _WIN32
-#include "wmi_standin/remote.h"
-#endif
+#include "wmi_standin/snapshot.h"
 
 namespace kelvarin::wmi_standin {
 namespace {
@@ -147,27 +145,10 @@ std::string OwnHostName() {
   return name;
 }
 
-// Another machine's catalog, read from the snapshot its shell sends over
-// ssh. The Windows build has no such transport.
-std::optional<Catalog> RemoteCatalog(std::string_view host, std::string_view user,
-                                     std::string_view password, std::string_view authority) {
-#ifdef _WIN32
-  (void)host, (void)user, (void)password, (void)authority;
-  return std::nullopt;
-#else
-  const auto output =
-      RunRemoteScript({host, user, password, authority},
-                      SnapshotScript(CatalogFiles(), CatalogFolders()), kRemoteDeadline);
-  const auto snapshot =
-      output ? ParseSnapshot(*output, CatalogFiles(), CatalogFolders()) : std::nullopt;
-  if (!snapshot) return std::nullopt;
-  return LoadCatalog(*snapshot);
-#endif
-}
-
 class Locator final : public DispatchBase<> {
  public:
-  explicit Locator(NativePath sysRoot) : sysRoot_(std::move(sysRoot)) {}
+  Locator(NativePath sysRoot, RemoteFetch fetch)
+      : sysRoot_(std::move(sysRoot)), fetch_(std::move(fetch)) {}
 
  protected:
   static constexpr DISPID kConnectServer = 1;
@@ -177,11 +158,12 @@ class Locator final : public DispatchBase<> {
   HRESULT InvokeMember(DISPID, WORD, const DISPPARAMS& params, VARIANT* result) override {
     const std::string server = ArgumentText(params, 0), user = ArgumentText(params, 2);
     std::optional<Catalog> catalog;
-    if (IsLocalHost(server, OwnHostName())) {
+    if (NamesThisMachine(server)) {
       if (!user.empty()) return kWbemLocalCredentials;
       catalog = LoadCatalog(LocalFiles(sysRoot_));
     } else {
-      catalog = RemoteCatalog(server, user, ArgumentText(params, 3), ArgumentText(params, 5));
+      catalog = RemoteCatalog(
+          {server, user, ArgumentText(params, 3), ArgumentText(params, 5), {}, kMaxSnapshotBytes});
     }
     // Whatever kept another machine's files from us, it is out of reach.
     if (!catalog) return kRpcServerUnavailable;
@@ -191,30 +173,48 @@ class Locator final : public DispatchBase<> {
   }
 
  private:
+  // Another machine's catalog, read from the snapshot its shell sends.
+  std::optional<Catalog> RemoteCatalog(RemoteRequest request) const {
+    const std::string script = SnapshotScript(CatalogFiles(), CatalogFolders());
+    request.script = script;
+    std::optional<Catalog> catalog;
+    const auto read = [&](std::string_view answer) {
+      const auto snapshot = ParseSnapshot(answer, CatalogFiles(), CatalogFolders());
+      if (snapshot) catalog = LoadCatalog(*snapshot);
+      return snapshot.has_value();
+    };
+    if (!fetch_ || !fetch_(request, read)) return std::nullopt;
+    return catalog;
+  }
+
   NativePath sysRoot_;
+  RemoteFetch fetch_;
 };
 
 }  // namespace
 
 bool IsLocalHost(std::string_view server, std::string_view ownName) {
-  // Upper-cased as the command line upper-cases a host, which changes bytes
-  // inside UTF-8 characters: this machine's name must change the same way.
-  const std::string upper = UpperCase(server);
-  const auto is = [&](std::string_view name) { return upper == UpperCase(name); };
-  if (is(".") || is("LOCALHOST") || is("127.0.0.1") || is("::1")) return true;
+  const auto is = [&](std::string_view name) { return EqualsIgnoringAsciiCase(server, name); };
+  if (is("") || is(".") || is("localhost") || is("127.0.0.1") || is("::1")) return true;
   // This machine's name, full or up to its first dot; never the other way
   // round, or "vm.other.example" would be this machine on a host named "vm".
   return !ownName.empty() && (is(ownName) || is(ownName.substr(0, ownName.find('.'))));
 }
 
-IDispatch* NewStandinLocator(NativePath sysRoot) { return new Locator(std::move(sysRoot)); }
+bool NamesThisMachine(std::string_view server) { return IsLocalHost(server, OwnHostName()); }
+
+IDispatch* NewStandinLocator(NativePath sysRoot, RemoteFetch fetch) {
+  return new Locator(std::move(sysRoot), std::move(fetch));
+}
 
 #ifndef _WIN32
-void RegisterLocator(NativePath sysRoot) {
-  posix_com::RegisterClass(
-      u"WbemScripting.SWbemLocator", [sysRoot = std::move(sysRoot)](REFIID iid, void** object) {
-        return ComPtr<IDispatch>::Attach(NewStandinLocator(sysRoot))->QueryInterface(iid, object);
-      });
+void RegisterLocator(NativePath sysRoot, RemoteFetch fetch) {
+  posix_com::RegisterClass(u"WbemScripting.SWbemLocator",
+                           [sysRoot = std::move(sysRoot), fetch = std::move(fetch)](REFIID iid,
+                                                                                    void** object) {
+                             return ComPtr<IDispatch>::Attach(NewStandinLocator(sysRoot, fetch))
+                                 ->QueryInterface(iid, object);
+                           });
 }
 #endif
 

@@ -1,0 +1,132 @@
+// The ssh transport in-process, with a stand-in ssh: the command it runs and
+// how it starts it, what it hands back, what it tells on standard error, and
+// whole runs of /M through it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <tuple>
+
+#include "app/standin_posix.h"
+#include "ssh/session.h"
+#include "support.h"
+
+// Rows name only the fields that differ from the defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+namespace kelvarin::testing {
+namespace {
+
+using std::chrono_literals::operator""ms;
+
+// The stand-in ssh logs its arguments, one per line, then does what the row says.
+TEST(Ssh, RunsAsToldAndNoLonger) {
+  const TempDir dir;
+  const std::string log = dir.path + "/args", pid = dir.path + "/pid", why = "kelvarin: Db-01.LAN: ";
+  const auto login = [](auto... given) { return ssh::Login{"Db-01.LAN", given...}; };
+  const std::string all = "-T\n-n\n-o\nConnectTimeout=10\n", batch = "-o\nBatchMode=yes\n",
+                    end = "--\nDb-01.LAN\nsh -c 'x'\n", none = "printf ''";
+  // clang-format off
+  const std::tuple<ssh::Login, std::string, std::optional<std::string>, std::string, std::string> cases[] = {
+      {login("", "", ""), "printf ok", "ok", all + batch + end, ""},
+      {login("root", "", "Kerberos:db"), none, "", all + batch + "-l\nroot\n-o\nGSSAPIAuthentication=yes\n-o\n"
+       "PreferredAuthentications=gssapi-with-mic\n" + end, ""},
+      {login("", "", "NTLMDomain:x"), none, std::nullopt, "", why + "NTLM (/L) has no SSH form\n"},
+      {login("", "pw", ""), "printf ok", "ok", all + end, ""},
+      // It starts clean: input empty, every signal at its default and none
+      // blocked, no descriptor of ours; the user's agent is still found.
+      {login(), "read x && exit 1; [ -e /proc/$$/fd/57 ] && exit 2; grep -q '^SigIgn:\t0*$' /proc/$$/status && "
+       "grep -q '^SigBlk:\t0*$' /proc/$$/status || exit 3; printf %s \"$SSH_AUTH_SOCK\"", "/run/agent", "-T", ""},
+      {login(), "printf ok; exit 3", std::nullopt, "-T", why + "ssh exited with status 3\n"},
+      {login(), "printf ok; kill -9 $$", std::nullopt, "-T", why + "ssh was ended by signal 9\n"},
+      {login(), "printf bad", std::nullopt, "-T", why + "the answer was malformed\n"},
+      {login(), "head -c 16 /dev/zero", std::string(16, '\0'), "-T", ""},
+      {login(), "head -c 17 /dev/zero", std::nullopt, "-T", why + "the answer passed 16 bytes\n"},
+      {login(), "exec >&-; sleep 0.3", "", "-T", ""},  // output closed before the end
+      // Each line of ssh's standard error goes on whole, its controls blanked,
+      // the last one without its end too.
+      {login(), "printf '\\033]0;x\\007Warning: a\\r\\nb\\tc' >&2", "", "-T", why + " ]0;x Warning: a\n" + why + "b c\n"},
+      // Past the deadline, ssh and what it started are ended.
+      {login(), "sleep 30 & echo $! >" + pid + "; wait", std::nullopt, "-T", why + "no answer within 500 ms\n"},
+      {login(), "exec >&-; sleep 30", std::nullopt, "-T", why + "no answer within 500 ms\n"}};
+  // clang-format on
+  ::setenv("SSH_AUTH_SOCK", "/run/agent", 1);
+  ::signal(SIGPIPE, SIG_IGN);  // as the program's console does
+  sigset_t blocked, old;
+  sigemptyset(&blocked), sigaddset(&blocked, SIGUSR1);
+  ::sigprocmask(SIG_BLOCK, &blocked, &old);
+  const int ours = ::fcntl(STDERR_FILENO, F_DUPFD, 57);
+  for (const auto& [who, does, answer, args, reasons] : cases) {
+    std::filesystem::remove(log);
+    std::ofstream(dir.path + "/ssh") << "printf '%s\\n' \"$@\" >" << log << "; " << does;
+    RecordingConsole console;
+    std::optional<std::string> got;
+    const auto start = std::chrono::steady_clock::now();
+    const bool fetched = ssh::Fetch({"exec sh " + dir.path + "/ssh", "", 500ms}, who, "x", 16,
+                                    [&](std::string_view bytes) {
+                                      if (bytes != "bad") got = bytes;
+                                      return bytes != "bad";
+                                    },
+                                    console);
+    EXPECT_EQ(fetched ? got : std::nullopt, answer) << does;
+    EXPECT_EQ(console.errors, reasons) << does;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << does;
+    std::ifstream written(log);
+    std::string seen;
+    for (std::string line; std::getline(written, line);) seen += line + "\n";
+    EXPECT_TRUE(seen.starts_with(args)) << does << "\n" << seen;
+  }
+  ::close(ours);
+  ::sigprocmask(SIG_SETMASK, &old, nullptr);
+  ::signal(SIGPIPE, SIG_DFL);
+  ::unsetenv("SSH_AUTH_SOCK");
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "an ended ssh was left unreaped";
+  // Ended: gone, or a zombie until whoever took it over reaps it.
+  std::string child, state;
+  std::ifstream(pid) >> child;
+  std::ifstream(std::filesystem::path("/proc") / child / "stat") >> state >> state >> state;
+  EXPECT_TRUE(!child.empty() && (state.empty() || state == "Z")) << "the deadline left " << child;
+}
+
+// Whole runs: standard output keeps exactly the connection-failure bytes the
+// command line asks for, standard error says which host and why.
+TEST(Ssh, RunsOfOtherHosts) {
+  const TempDir dir;
+  const std::string none = "#NOTFOUND#,#NOTFOUND#,#NOTFOUND#,#NOTFOUND#\r\n0",
+                    empty = "printf '\\nkelvarin-snapshot\\nE\\n'", why = "kelvarin: Db: ";
+  char host[256] = {};  // this machine's own name asks no ssh
+  ::gethostname(host, sizeof host - 1);
+  // clang-format off
+  const std::tuple<std::string, std::string, std::string, std::string> runs[] = {
+      {"/M Db /C", empty, none, ""}, {"/M Db /C", empty + "; exit 255", kErrorLine + "\r\n1", why + "ssh exited with status 255\n"},
+      {"/M Db /V", "echo 'ssh: connect to host 192.0.2.7 port 22: Connection refused' >&2; exit 255",
+       "\r\nERROR: Failed to retrieve an SWbemServices object\r\n1",
+       why + "ssh: connect to host 192.0.2.7 port 22: Connection refused\n" + why + "ssh exited with status 255\n"},
+      {"/M Db /L /C", empty, kErrorLine + "\r\n1", why + "NTLM (/L) has no SSH form\n"}, {"/M Db /N", "exit 255", "1", why + "ssh exited with status 255\n"},
+      {"/M "s + host + " /C", "exit 255", none, ""}, {"/M Db /C", "", none, ""},  // "": the ssh on PATH
+      // A login text without its line end, and a machine without /sys: as a local run there.
+      {"/M Db /C", "printf 'Last backup: OK'; for last; do :; done; eval \"$(printf %s \"$last\" | sed s,/sys,/none,)\"", none, ""}};
+  // clang-format on
+  std::filesystem::create_directory(dir.path + "/bin");
+  std::ofstream(dir.path + "/bin/ssh") << "#!/bin/sh\n" << empty << "\n";
+  std::filesystem::permissions(dir.path + "/bin/ssh", std::filesystem::perms::owner_all);
+  const std::string path = std::getenv("PATH");
+  ::setenv("PATH", (dir.path + "/bin:" + path).c_str(), 1);
+  for (const auto& [run, command, expected, reasons] : runs) {
+    RecordingConsole console;
+    const auto check = UseStandin(dir.path, {.command = command}, console);
+    const auto code = RunInventory(run, console, check);
+    EXPECT_EQ(console.output + std::to_string(static_cast<int>(code)), expected) << run << command;
+    EXPECT_EQ(console.errors, reasons) << run << command;
+  }
+  ::setenv("PATH", path.c_str(), 1);
+  // Blanks alone are no command: ssh from PATH.
+  ::setenv("KELVARIN_SSH_COMMAND", " \t ", 1);
+  EXPECT_EQ(ssh::SettingsFromEnvironment().command, "");
+  ::unsetenv("KELVARIN_SSH_COMMAND");
+}
+
+}  // namespace
+}  // namespace kelvarin::testing
