@@ -86,10 +86,10 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", {{kDmi, machine + std::string(1 << 20, '\0')}, {kDmiId + "product_serial", "S2"}}, Csv(n, n, "S2")},
       // Boards without SMBIOS: the device tree, when there is neither.
       {"/C", pi, Csv(pim, "Pi 4", "10000000a1b2c3d4", piv)},
-      // U-Boot's version beats the Pi firmware's, the tree's serial the SoC's; an empty one falls through.
+      // U-Boot's version beats the Pi firmware's, the tree's serial the SoC's; an empty or blank one falls through.
       {"/C", With(pi, {{kUBoot, "U-Boot 2024.01 (Jan 08 2024)\0"s}, {kSoc, "S\n"}}), Csv(pim, "Pi 4", "10000000a1b2c3d4", "U-Boot 2024.01 (Jan 08 2024)")},
       {"/C", {{kTree + "model", "X"}, {kSoc, "0x1234\n"}, {kUBoot, "2024.01"}}, Csv(n, "X", "0x1234", "2024.01")},
-      {"/C", With(pi, {{kTree + "serial-number", "\0"s}, {kSoc, "S"}, {kUBoot, ""}}), Csv(pim, "Pi 4", "S", piv)},
+      {"/C", With(pi, {{kTree + "serial-number", " \t\0"s}, {kSoc, "S"}, {kUBoot, "   \t"}}), Csv(pim, "Pi 4", "S", piv)},
       {"/C", With(pi, Smbios(machine)), Csv("M", "P", "B")},
       {"/C", {{kTree + "compatible", "acme-boards,x1\0"s}, {kTree + "model", "X\xED\xBF\xBF"}, {kTree + "serial-number", ""}},
        Csv("acme-boards", "X\xC3\xAD\xC2\xBF\xC2\xBF", n)},  // a surrogate is no UTF-8

@@ -30,10 +30,11 @@ struct Outcome {
   double seconds = 0;
 };
 
-// argv[0] is looked up on PATH; stdin is /dev/null, stderr is dropped, SIGPIPE
-// has its default action. A process still running after `seconds` is killed.
+// argv[0] is looked up on PATH; stdin is `input` (none: /dev/null), stderr is
+// dropped, SIGPIPE has its default action. A process still running after
+// `seconds` is killed.
 inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output::Captured,
-                          int seconds = 30) {
+                          int seconds = 30, const std::string& input = {}) {
   argv.insert(argv.begin(), {"timeout", "-s", "KILL", std::to_string(seconds)});
   std::vector<char*> args;
   for (auto& a : argv) args.push_back(a.data());
@@ -47,12 +48,17 @@ inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output:
   for (std::size_t put = 0; put < filler.size();) {
     put += static_cast<std::size_t>(::write(out[1], &filler[put], filler.size() - put));
   }
+  int in[2] = {-1, -1};
+  if (!input.empty() && ::pipe2(in, O_CLOEXEC) == 0) {
+    (void)!::write(in[1], input.data(), input.size());
+    ::close(in[1]);
+  }
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::signal(SIGPIPE, SIG_DFL);
-    ::dup2(::open("/dev/null", O_RDWR | O_CLOEXEC), 0);
-    ::dup2(0, 2);
+    ::dup2(::open("/dev/null", O_RDWR | O_CLOEXEC), 2);
+    ::dup2(input.empty() ? 2 : in[0], 0);
     const rlimit none{};
     if (output == Output::SizeLimited) ::setrlimit(RLIMIT_FSIZE, &none);
     ::dup2(output == Output::DevFull       ? ::open("/dev/full", O_WRONLY | O_CLOEXEC)
@@ -64,6 +70,7 @@ inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output:
     ::_exit(127);
   }
   ::close(out[1]);
+  if (in[0] >= 0) ::close(in[0]);
   if (!filler.empty()) ::usleep(300000);  // the child meets a full pipe first
   Outcome outcome;
   int status = 0;

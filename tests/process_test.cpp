@@ -5,6 +5,8 @@
 // the same bytes for the same firmware.
 #include <gtest/gtest.h>
 
+#include <pty.h>
+
 #include <tuple>
 
 #include "process.h"
@@ -49,9 +51,10 @@ TEST(Process, ExitCodesAndBytesAsAScriptSeesThem) {
 }
 
 // /P on Linux: ssh, here a stand-in, gets the password from Kelvarin as its
-// SSH_ASKPASS helper (never beside the user's own), once, for a password prompt only, and finds it
-// on no command line from itself up to Kelvarin; then it runs the remote command over this
-// machine's own firmware.
+// SSH_ASKPASS helper (never beside the user's own), once, for a password
+// prompt only, and finds it on no command line from itself up to Kelvarin;
+// then it runs the remote command over this machine's own firmware. /P -
+// reads it from standard input, or on a terminal without echo.
 TEST(Process, LinuxPasswordReachesSshOnlyThroughItsHelper) {
   if (KELVARIN_EMULATED) {
     GTEST_SKIP() << "under an emulator, whose command line holds every argument and which "
@@ -61,11 +64,14 @@ TEST(Process, LinuxPasswordReachesSshOnlyThroughItsHelper) {
   std::ofstream(dir.path + "/ssh") << R"sh(for last; do :; done
 case " $* " in *BatchMode*) exit 2 ;; esac
 [ "$SSH_ASKPASS_REQUIRE" = force ] || exit 3
-! "$SSH_ASKPASS" "Are you sure you want to continue connecting (yes/no)? " || exit 4
-pw=$("$SSH_ASKPASS" "root@db's password: ") || exit 5
-! "$SSH_ASKPASS" "root@db's password: " || exit 6
+for q in "Are you sure you want to continue connecting (yes/no/[fingerprint])? " "Host key for 'password-host' changed.
+Are you sure you want to continue connecting (yes/no)? " "Enter passphrase for key '/home/password:': "; do
+  ! "$SSH_ASKPASS" "$q" || exit 4
+done
+pw=$("$SSH_ASKPASS" "root@password-host's password: ") || exit 5
+! "$SSH_ASKPASS" "Password: " || exit 6
 p=$$
-while [ "$(cat /proc/$p/comm)" != timeout ];
+while [ "$(cat /proc/$p/comm)" != timeout ] && [ "$p" != 1 ];
   do
   ! grep -qa -e 's3cr3t[-]pw' /proc/$p/cmdline || exit 7
   [ "$(cat /proc/$p/comm)" != kelvarin ] || tr '\0' ' ' </proc/$p/cmdline | grep -Eq ' /M db /U root /Px? +/C' || exit 9
@@ -76,16 +82,88 @@ done
 eval "$last")sh";
   ::setenv("KELVARIN_SSH_COMMAND", ("sh " + dir.path + "/ssh").c_str(), 1);
   const Outcome local = RunProcess({KELVARIN_BIN, "/C"});
+  const std::string failed = kErrorLine + "\r\n1";
   // With a helper of the user's own, which ssh is not given. What follows the
-  // letter is no value; the next argument is.
-  for (const char* p : {"/P", "/Px"}) {
-    const Outcome right = RunProcess(
-        {"env", "SSH_ASKPASS=true", KELVARIN_BIN, "/M", "db", "/U", "root", p, "s3cr3t-pw", "/C"});
-    EXPECT_EQ(right.out + std::to_string(right.code), local.out + "0") << p;
+  // letter is no value; the next argument is. /P - takes one line, whatever follows.
+  const std::tuple<const char*, const char*, std::string, std::string> cases[] = {
+      {"/P", "s3cr3t-pw", "", local.out + "0"}, {"/Px", "s3cr3t-pw", "", local.out + "0"},
+      {"/P", "-", "s3cr3t-pw\r\nnext line\n", local.out + "0"}, {"/P", "s3cr3t", "", failed},
+      {"/P", "-", "", failed}};
+  for (const auto& [p, value, input, expected] : cases) {
+    const Outcome run = RunProcess({"env", "SSH_ASKPASS=true", KELVARIN_BIN, "/M", "db", "/U",
+                                    "root", p, value, "/C"},
+                                   Output::Captured, 30, input);
+    EXPECT_EQ(run.out + std::to_string(run.code), expected) << p << " " << value;
   }
-  const Outcome wrong = RunProcess({KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "s3cr3t", "/C"});
+  // On a terminal: the prompt there, and the password never shown.
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    ::execl(KELVARIN_BIN, KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "-", "/C", nullptr);
+    ::_exit(127);
+  }
+  std::string shown;
+  char buffer[4096];
+  for (ssize_t got = 0; (got = ::read(terminal, buffer, sizeof buffer)) > 0;) {
+    shown.append(buffer, static_cast<std::size_t>(got));
+    if (shown.ends_with("Password: ")) (void)!::write(terminal, "s3cr3t-pw\n", 10);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(terminal);
   ::unsetenv("KELVARIN_SSH_COMMAND");
-  EXPECT_EQ(wrong.out + std::to_string(wrong.code), kErrorLine + "\r\n1");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+  EXPECT_TRUE(shown.starts_with("Password: ") && shown.find("s3cr3t") == std::string::npos)
+      << shown;
+}
+
+// Ctrl-C, SIGTERM and SIGHUP end ssh's whole group, then Kelvarin by that
+// signal, with nothing on standard output; killed outright, Kelvarin takes
+// ssh with it.
+TEST(Process, LinuxEndedBySignalLeavesNothingRunning) {
+  const TempDir dir;
+  const std::string pids = dir.path + "/pids";
+  ::setenv("KELVARIN_SSH_COMMAND", ("echo $$ >" + pids + "; sleep 30 & echo $! >>" + pids + "; wait; :").c_str(), 1);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+    std::filesystem::remove(pids);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      for (const int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
+      ::dup2(out[1], 1);
+      ::execl(KELVARIN_BIN, KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "pw", "/C", nullptr);
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    std::vector<int> started;
+    for (int tries = 0; started.size() < 2 && tries < 500; ++tries, ::usleep(10000)) {
+      std::ifstream in(pids);
+      started.clear();
+      for (int p = 0; in >> p;) started.push_back(p);
+    }
+    ::kill(pid, signal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    char byte = 0;
+    EXPECT_EQ(::read(out[0], &byte, 1), 0) << "something was written";
+    ::close(out[0]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal << " " << status;
+    ASSERT_EQ(started.size(), 2U) << "ssh did not start";
+    // ssh's group, or for SIGKILL ssh alone: gone, or a zombie until its new parent reaps it.
+    for (std::size_t i = 0; i < (signal == SIGKILL ? 1U : 2U); ++i) {
+      std::string state;
+      for (int tries = 0; tries < 100; ++tries, ::usleep(10000)) {
+        state.clear();
+        std::ifstream(std::filesystem::path("/proc") / std::to_string(started[i]) / "stat") >>
+            state >> state >> state;
+        if (state.empty() || state == "Z") break;
+      }
+      EXPECT_TRUE(state.empty() || state == "Z") << signal << " left " << started[i];
+    }
+    if (signal == SIGKILL) ::kill(started[1], SIGKILL);
+  }
+  ::unsetenv("KELVARIN_SSH_COMMAND");
 }
 
 // Wine 8's own WMI: every query yields one object, but every property read

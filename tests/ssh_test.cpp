@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "app/standin_posix.h"
+#include "ssh/askpass.h"
 #include "ssh/session.h"
 #include "support.h"
 
@@ -106,6 +107,10 @@ TEST(Ssh, RunsOfOtherHosts) {
        why + "ssh: connect to host 192.0.2.7 port 22: Connection refused\n" + why + "ssh exited with status 255\n"},
       {"/M Db /L /C", empty, kErrorLine + "\r\n1", why + "NTLM (/L) has no SSH form\n"}, {"/M Db /N", "exit 255", "1", why + "ssh exited with status 255\n"},
       {"/M "s + host + " /C", "exit 255", none, ""}, {"/M Db /C", "", none, ""},  // "": the ssh on PATH
+      {"/M $HOME /C", empty, kErrorLine + "\r\n1", "kelvarin: $HOME: refused before ssh ran: the host name holds \"$\", "
+       "which ssh or a shell could read as syntax\n"},
+      // KELVARIN_SSH_BECOME=sudo puts the remote line after "sudo -n".
+      {"/M Db /C", "for last; do :; done; case $last in 'sudo -n sh -c '*) eval \"$(printf %s \"${last#sudo -n }\" | sed s,/sys,/none,)\";; esac; :", none, ""},
       // A login text without its line end, and a machine without /sys: as a local run there.
       {"/M Db /C", "printf 'Last backup: OK'; for last; do :; done; eval \"$(printf %s \"$last\" | sed s,/sys,/none,)\"", none, ""}};
   // clang-format on
@@ -116,16 +121,53 @@ TEST(Ssh, RunsOfOtherHosts) {
   ::setenv("PATH", (dir.path + "/bin:" + path).c_str(), 1);
   for (const auto& [run, command, expected, reasons] : runs) {
     RecordingConsole console;
-    const auto check = UseStandin(dir.path, {.command = command}, console);
+    const auto check = UseStandin(
+        dir.path, {.command = command, .become = command.find("sudo") == std::string::npos ? "" : "sudo"}, console);
     const auto code = RunInventory(run, console, check);
     EXPECT_EQ(console.output + std::to_string(static_cast<int>(code)), expected) << run << command;
     EXPECT_EQ(console.errors, reasons) << run << command;
   }
   ::setenv("PATH", path.c_str(), 1);
+  // Any other value is refused before ssh runs, with exit code 9.
+  RecordingConsole console;
+  EXPECT_EQ(RunInventory("/M Db /C", console, UseStandin(dir.path, {.command = "", .become = "su"}, console)),
+            ExitCode::UsageError);
+  EXPECT_EQ(console.output + console.errors,
+            why + "KELVARIN_SSH_BECOME is \"su\"; it may be sudo, doas or empty\n");
   // Blanks alone are no command: ssh from PATH.
   ::setenv("KELVARIN_SSH_COMMAND", " \t ", 1);
   EXPECT_EQ(ssh::SettingsFromEnvironment().command, "");
   ::unsetenv("KELVARIN_SSH_COMMAND");
+}
+
+// Names that ssh, or a shell its configuration starts (ProxyCommand), could
+// read as something else never reach it; the reason names what is wrong.
+TEST(Ssh, RefusesWhatSshOrAShellWouldMisread) {
+  // clang-format off
+  const std::tuple<const char*, const char*, const char*> cases[] = {  // host, user, what is wrong ("": nothing)
+      {"DB-Prod-01", "ops", ""}, {"\xC4\x81-host.lan", "J\xC3\xB6rg", ""}, {"h_1.example", "DOM\\me", ""}, {"127.0.0.7", "me@corp.example", ""},
+      {"fe80::1%eth0", "", ""}, {"2001:db8::7", "", ""}, {"*", "", "\"*\""}, {"[-]c", "", "\"[\""}, {"~root", "", "\"~\""},
+      {"a b", "", "a blank"}, {"a\tb", "", "a control character"}, {"-oProxyCommand=x", "", "start with \"-\""},
+      {".x", "", "start with \".\""}, {"db%1", "", "\"%\""}, {"db@x", "", "\"@\""}, {"a;b", "", "\";\""}, {"a`b`", "", "\"`\""},
+      {"fe80::1%", "", "no IPv6"}, {"fe80::zz", "", "no IPv6"}, {"::1%a b", "", "no IPv6"}, {"db", "a b", "a blank"},
+      {"db", "-l", "starts with \"-\""}, {"db", "a@b@c", "\"@\""}, {"db", "@corp", "lacks a name"}, {"db", "$USER", "\"$\""}};
+  // clang-format on
+  for (const auto& [host, user, wrong] : cases) {
+    const auto refusal = ssh::Refuse({}, {host, user});
+    EXPECT_EQ(refusal ? refusal->reason.find(wrong) != std::string::npos : std::string(wrong).empty(), true)
+        << host << " " << user << ": " << (refusal ? refusal->reason : "");
+    EXPECT_TRUE(!refusal || refusal->code == ExitCode::Failure) << host;
+  }
+}
+
+TEST(Ssh, PasswordGoesOnlyToAPasswordPrompt) {
+  // clang-format off
+  const std::pair<const char*, bool> cases[] = {
+      {"root@db's password: ", true}, {"Password: ", true}, {"(ops@db) PASSWORD:\t\n", true}, {"Banner\nPassword:", true},
+      {"Are you sure you want to continue connecting (yes/no/[fingerprint])? ", false},
+      {"Enter passphrase for key '/home/password:': ", false}, {"password: \nOK? ", false}, {"password", false}, {"", false}};
+  // clang-format on
+  for (const auto& [prompt, asks] : cases) EXPECT_EQ(ssh::IsPasswordPrompt(prompt), asks) << prompt;
 }
 
 }  // namespace
