@@ -5,7 +5,7 @@
 #   tools/install-deps.sh --tests    also GoogleTest, clang's fuzzer runtime, Wine,
 #                                    and what checks the packages and the fleet recipes,
 #                                    qemu-user, which runs the cross-built tests, and
-#                                    OpenSSH's client and server for the /M runs over SSH
+#                                    OpenSSH's client and server and sudo for the /M runs over SSH
 set -euo pipefail
 
 packages=(cmake ninja-build g++)
@@ -15,7 +15,7 @@ case "${1:-}" in
   --release) packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 zip git "${cross[@]}") ;;
   --tests) packages+=(libgtest-dev clang clang-format clang-tidy libclang-rt-14-dev git
                       g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386
-                      python3 util-linux openssh-client openssh-server
+                      python3 util-linux openssh-client openssh-server sudo
                       zip unzip mandoc man-db lintian ansible-core file
                       "${cross[@]}" g++-s390x-linux-gnu googletest qemu-user-static) ;;
 esac
