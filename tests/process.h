@@ -20,8 +20,9 @@
 namespace kelvarin::testing {
 
 // BrokenPipe: nobody reads it. NearlyFull: a non-blocking pipe with 8 bytes
-// free, read only after a while. SizeLimited: a file, under a file-size limit of 0.
-enum class Output { Captured, Closed, BrokenPipe, DevFull, NearlyFull, SizeLimited };
+// free, read only after a while. SizeLimited: a file, under a file-size limit
+// of 0. WithErrors: captured, standard error with it.
+enum class Output { Captured, Closed, BrokenPipe, DevFull, NearlyFull, SizeLimited, WithErrors };
 constexpr std::size_t kNearlyFull = 65536 - 8;
 
 struct Outcome {
@@ -41,7 +42,8 @@ inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output:
   args.push_back(nullptr);
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return {};
-  const bool read = output == Output::Captured || output == Output::NearlyFull;
+  const bool read = output == Output::Captured || output == Output::NearlyFull ||
+                    output == Output::WithErrors;
   if (!read) ::close(out[0]);
   const std::string filler(output == Output::NearlyFull ? kNearlyFull : 0, 'x');
   ::fcntl(out[1], F_SETFL, filler.empty() ? 0 : O_NONBLOCK);
@@ -66,6 +68,7 @@ inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output:
                                            : out[1],
            1);
     if (output == Output::Closed) ::close(1);
+    if (output == Output::WithErrors) ::dup2(1, 2);
     ::execvp(args[0], args.data());
     ::_exit(127);
   }
