@@ -15,7 +15,7 @@ case "${1:-}" in
   --release) packages+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 zip git "${cross[@]}") ;;
   --tests) packages+=(libgtest-dev clang clang-format clang-tidy libclang-rt-14-dev git
                       g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386
-                      python3 util-linux openssh-client openssh-server sudo
+                      python3 util-linux openssh-client openssh-server sudo procps
                       zip unzip mandoc man-db lintian ansible-core file
                       "${cross[@]}" g++-s390x-linux-gnu googletest qemu-user-static) ;;
 esac

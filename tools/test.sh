@@ -115,6 +115,7 @@ fi
 
 step "/M over OpenSSH (a private sshd on 127.0.0.1)"
 tools/ssh-test.sh build/dev/src/kelvarin
+tools/recipe-test.sh build/dev/src/kelvarin
 
 step "Real SMBIOS tables"
 check="$top/../shared/smbios/check-dumps"

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The ssh fleet recipe (contrib/ssh/inventory.sh) with a stand-in ssh on this
+# machine: a CR LF host list, each host's reasons on standard error, the
+# progress on a terminal only, and Ctrl-C or SIGTERM ending every run.
+#   tools/recipe-test.sh KELVARIN
+set -euo pipefail
+KELVARIN=$(realpath "$1")
+RECIPE=$(realpath "$(dirname "$0")/../contrib/ssh/inventory.sh")
+work=$(mktemp -d)
+# A stand-in left waiting on the pipe is let go before the folder goes.
+trap ': <>"$work/never"; rm -rf "$work"' EXIT
+fail() { echo "recipe test: $*" >&2; exit 1; }
+mkfifo "$work/never"
+mkdir "$work/tmp"
+# script(1) runs its command with $SHELL.
+export KELVARIN RECIPE TMPDIR=$work/tmp HOSTS=$work/hosts WORK=$work SHELL=/bin/sh
+marker=kelvarin-standin-$$
+# The stand-in answers as this machine does; bad-* hosts get a reason line and ssh's 255.
+export KELVARIN_SSH_COMMAND='for last; do :; done
+  case "$*" in *" -- bad-"*) echo "no route, and a comma" >&2; exit 255 ;; esac; eval "$last"'
+{
+  printf 'ok-1 extra words\r\n# a comment\r\n\r\n'
+  for i in 1 2 3 4 5 6 7 8; do printf 'bad-%s\r\n' "$i"; done
+  printf '=lead\r\n\rcr\r\n'
+} >"$HOSTS"
+
+# Standard error a file, standard output a terminal: the reasons whole, no progress.
+code=0
+script -qec 'sh "$RECIPE" "$HOSTS" "$WORK/crlf.csv" "$KELVARIN" 2>"$WORK/log"' /dev/null </dev/null >/dev/null || code=$?
+[ "$code" = 1 ] || fail "a list with failing hosts exits with $code"
+want=$(printf '"host","exit_code"\n"ok-1",0\n'; for i in 1 2 3 4 5 6 7 8; do printf '"bad-%s",1\n' "$i"; done
+  printf '"'\''=lead",1\n"'\''\rcr",1')
+[ "$(cut -d, -f1,2 "$WORK/crlf.csv")" = "$want" ] ||
+  fail "a CR LF list gave: $(cut -d, -f1,2 "$WORK/crlf.csv" | od -c)"
+for i in 1 2 3 4 5 6 7 8; do
+  [ "$(grep -cxE "kelvarin: bad-$i: (no route, and a comma|ssh exited with status 255)" "$WORK/log")" = 2 ] ||
+    fail "bad-$i's reasons are not whole in the log: $(cat "$WORK/log")"
+done
+! grep -v '^kelvarin: [^:]*: ' "$WORK/log" || fail "a line in the log without its host"
+! grep -q 'hosts' "$WORK/log" || fail "progress in a log"
+
+# Standard error a terminal: the progress, and reason lines never glued to it.
+shown=$(script -qec 'sh "$RECIPE" "$HOSTS" "$WORK/tty.csv" "$KELVARIN"' /dev/null </dev/null || :)
+[[ $shown == *"11 of 11 hosts, 10 failed"$'\r' ]] || fail "no progress on a terminal: $(od -c <<<"$shown")"
+[[ $shown != *[!K$'\n']kelvarin:* ]] || fail "a reason glued to the progress: $(od -c <<<"$shown")"
+cmp -s "$WORK/crlf.csv" "$WORK/tty.csv" || fail "the CSV differs on a terminal"
+
+# Interrupted while the stand-ins wait: Ctrl-C reaches the recipe's whole
+# process group, SIGTERM or SIGHUP from kill its pid alone. Nothing may be left.
+export KELVARIN_SSH_COMMAND=": $marker; read x <\"$work/never\" ||:"
+printf 'a\nb\nc\n' >"$HOSTS"
+while read -r signal target status; do
+  # A process group of its own, as a terminal's job, and the signals' default
+  # actions even where this test's own are ignored (a background job, nohup).
+  python3 -c 'import os, signal, sys
+for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP): signal.signal(s, signal.SIG_DFL)
+os.setpgid(0, 0)
+os.execvp("sh", ["sh"] + sys.argv[1:])' "$RECIPE" "$HOSTS" "$work/stopped.csv" "$KELVARIN" 2>/dev/null &
+  pid=$!
+  for _ in $(seq 100); do [ "$(pgrep -fc "$marker")" != 3 ] || break; sleep 0.1; done
+  [ "$(pgrep -fc "$marker")" = 3 ] || fail "the stand-ins did not start"
+  SECONDS=0 && kill -s "$signal" -- "${target/pid/$pid}"
+  code=0 && { wait "$pid"; } 2>/dev/null || code=$?
+  [ "$code" = "$status" ] && [ "$SECONDS" -lt 5 ] || fail "after SIG$signal the recipe exits with $code in $SECONDS s"
+  ! pgrep -fa "$marker" || fail "a stand-in is left after SIG$signal"
+  [ -z "$(ls -A "$TMPDIR")" ] && [ ! -e "$work/stopped.csv" ] || fail "files left after SIG$signal: $(ls -A "$TMPDIR")"
+done <<'TABLE'
+INT  -pid 130
+TERM pid  143
+HUP  pid  129
+TABLE
+echo "recipe test: a CR LF list, the reasons in a log, the progress on a terminal, Ctrl-C, SIGTERM and SIGHUP"
