@@ -130,7 +130,8 @@ TEST(Firmware, ReportsWhatItHolds) {
     for (const std::string other : {"", "/M other "}) {
       if (!other.empty() && (tail.starts_with("/M") || tail.starts_with("/U"))) continue;
       RecordingConsole console;
-      const auto check = UseStandin(root.path, {.command = "cd " + root.path + " && sh " + ssh.path + "/ssh"}, console);
+      const auto check = UseStandin(
+          root.path, {.command = "cd " + root.path + " && sh " + ssh.path + "/ssh"}, console);
       const auto code = RunInventory(other + tail, console, check);
       EXPECT_EQ(console.output + "=" + std::to_string(static_cast<int>(code)), output)
           << other << tail;

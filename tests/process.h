@@ -42,8 +42,8 @@ inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output:
   args.push_back(nullptr);
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return {};
-  const bool read = output == Output::Captured || output == Output::NearlyFull ||
-                    output == Output::WithErrors;
+  const bool read =
+      output == Output::Captured || output == Output::NearlyFull || output == Output::WithErrors;
   if (!read) ::close(out[0]);
   const std::string filler(output == Output::NearlyFull ? kNearlyFull : 0, 'x');
   ::fcntl(out[1], F_SETFL, filler.empty() ? 0 : O_NONBLOCK);

@@ -86,13 +86,15 @@ eval "$last")sh";
   // With a helper of the user's own, which ssh is not given. What follows the
   // letter is no value; the next argument is. /P - takes one line, whatever follows.
   const std::tuple<const char*, const char*, std::string, std::string> cases[] = {
-      {"/P", "s3cr3t-pw", "", local.out + "0"}, {"/Px", "s3cr3t-pw", "", local.out + "0"},
-      {"/P", "-", "s3cr3t-pw\r\nnext line\n", local.out + "0"}, {"/P", "s3cr3t", "", failed},
+      {"/P", "s3cr3t-pw", "", local.out + "0"},
+      {"/Px", "s3cr3t-pw", "", local.out + "0"},
+      {"/P", "-", "s3cr3t-pw\r\nnext line\n", local.out + "0"},
+      {"/P", "s3cr3t", "", failed},
       {"/P", "-", "", failed}};
   for (const auto& [p, value, input, expected] : cases) {
-    const Outcome run = RunProcess({"env", "SSH_ASKPASS=true", KELVARIN_BIN, "/M", "db", "/U",
-                                    "root", p, value, "/C"},
-                                   Output::Captured, 30, input);
+    const Outcome run = RunProcess(
+        {"env", "SSH_ASKPASS=true", KELVARIN_BIN, "/M", "db", "/U", "root", p, value, "/C"},
+        Output::Captured, 30, input);
     EXPECT_EQ(run.out + std::to_string(run.code), expected) << p << " " << value;
   }
   // On a terminal: the prompt there, and the password never shown.
@@ -123,7 +125,8 @@ eval "$last")sh";
 TEST(Process, LinuxEndedBySignalLeavesNothingRunning) {
   const TempDir dir;
   const std::string pids = dir.path + "/pids";
-  ::setenv("KELVARIN_SSH_COMMAND", ("echo $$ >" + pids + "; sleep 30 & echo $! >>" + pids + "; wait; :").c_str(), 1);
+  ::setenv("KELVARIN_SSH_COMMAND",
+           ("echo $$ >" + pids + "; sleep 30 & echo $! >>" + pids + "; wait; :").c_str(), 1);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
     std::filesystem::remove(pids);
     int out[2];
@@ -262,7 +265,8 @@ TEST_F(Differential, BothBuildsWriteTheSameBytes) {
                   "\xD8\x9CSN-€-1\xE2\x81\xA6") +
            kEnd,
        "Mod\xC3\xA8le"}};
-  ::setenv("KELVARIN_SSH_COMMAND", "exit 255", 1);  // another machine: out of reach, asking no resolver
+  ::setenv("KELVARIN_SSH_COMMAND", "exit 255",
+           1);  // another machine: out of reach, asking no resolver
   for (const auto& [table, shows] : tables) {
     for (const char* line :
          {"", "/V", "/C", "/C /D ;", "/C /R x", "/C /T _", "/C /A", "/N", "/M localhost /V",

@@ -25,7 +25,8 @@ using std::chrono_literals::operator""ms;
 // The stand-in ssh logs its arguments, one per line, then does what the row says.
 TEST(Ssh, RunsAsToldAndNoLonger) {
   const TempDir dir;
-  const std::string log = dir.path + "/args", pid = dir.path + "/pid", why = "kelvarin: Db-01.LAN: ";
+  const std::string log = dir.path + "/args", pid = dir.path + "/pid",
+                    why = "kelvarin: Db-01.LAN: ";
   const auto login = [](auto... given) { return ssh::Login{"Db-01.LAN", given...}; };
   const std::string all = "-T\n-n\n-o\nConnectTimeout=10\n", batch = "-o\nBatchMode=yes\n",
                     end = "--\nDb-01.LAN\nsh -c 'x'\n", none = "printf ''";
@@ -65,12 +66,13 @@ TEST(Ssh, RunsAsToldAndNoLonger) {
     RecordingConsole console;
     std::optional<std::string> got;
     const auto start = std::chrono::steady_clock::now();
-    const bool fetched = ssh::Fetch({"exec sh " + dir.path + "/ssh", "", 500ms}, who, "x", 16,
-                                    [&](std::string_view bytes) {
-                                      if (bytes != "bad") got = bytes;
-                                      return bytes != "bad";
-                                    },
-                                    console);
+    const bool fetched = ssh::Fetch(
+        {"exec sh " + dir.path + "/ssh", "", 500ms}, who, "x", 16,
+        [&](std::string_view bytes) {
+          if (bytes != "bad") got = bytes;
+          return bytes != "bad";
+        },
+        console);
     EXPECT_EQ(fetched ? got : std::nullopt, answer) << does;
     EXPECT_EQ(console.errors, reasons) << does;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << does;
@@ -122,7 +124,9 @@ TEST(Ssh, RunsOfOtherHosts) {
   for (const auto& [run, command, expected, reasons] : runs) {
     RecordingConsole console;
     const auto check = UseStandin(
-        dir.path, {.command = command, .become = command.find("sudo") == std::string::npos ? "" : "sudo"}, console);
+        dir.path,
+        {.command = command, .become = command.find("sudo") == std::string::npos ? "" : "sudo"},
+        console);
     const auto code = RunInventory(run, console, check);
     EXPECT_EQ(console.output + std::to_string(static_cast<int>(code)), expected) << run << command;
     EXPECT_EQ(console.errors, reasons) << run << command;
@@ -130,7 +134,8 @@ TEST(Ssh, RunsOfOtherHosts) {
   ::setenv("PATH", path.c_str(), 1);
   // Any other value is refused before ssh runs, with exit code 9.
   RecordingConsole console;
-  EXPECT_EQ(RunInventory("/M Db /C", console, UseStandin(dir.path, {.command = "", .become = "su"}, console)),
+  EXPECT_EQ(RunInventory("/M Db /C", console,
+                         UseStandin(dir.path, {.command = "", .become = "su"}, console)),
             ExitCode::UsageError);
   EXPECT_EQ(console.output + console.errors,
             why + "KELVARIN_SSH_BECOME is \"su\"; it may be sudo, doas or empty\n");
@@ -154,7 +159,9 @@ TEST(Ssh, RefusesWhatSshOrAShellWouldMisread) {
   // clang-format on
   for (const auto& [host, user, wrong] : cases) {
     const auto refusal = ssh::Refuse({}, {host, user});
-    EXPECT_EQ(refusal ? refusal->reason.find(wrong) != std::string::npos : std::string(wrong).empty(), true)
+    EXPECT_EQ(
+        refusal ? refusal->reason.find(wrong) != std::string::npos : std::string(wrong).empty(),
+        true)
         << host << " " << user << ": " << (refusal ? refusal->reason : "");
     EXPECT_TRUE(!refusal || refusal->code == ExitCode::Failure) << host;
   }

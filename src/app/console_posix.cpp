@@ -37,9 +37,7 @@ class StandardConsole final : public Console {
     return true;
   }
 
-  void WriteError(std::string_view line) override {
-    (void)system::WriteAll(STDERR_FILENO, line);
-  }
+  void WriteError(std::string_view line) override { (void)system::WriteAll(STDERR_FILENO, line); }
 
   std::optional<std::string> ReadPassword() override {
     return system::ReadSecretLine("Password: ");

@@ -36,9 +36,9 @@ BOOL WINAPI RestoreEcho(DWORD) {
 
 // One line typed on the console, without echo, in the ANSI code page.
 std::optional<std::string> ReadFromConsole(HANDLE input, DWORD mode) {
-  const HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    0, nullptr);
+  const HANDLE screen =
+      CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   DWORD done = 0;
   WriteFile(screen, "Password: ", 10, &done, nullptr);
   g_echoless = input, g_mode = mode;

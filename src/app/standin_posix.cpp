@@ -8,13 +8,12 @@ namespace kelvarin {
 
 ConnectionCheck UseStandin(wmi_standin::NativePath sysRoot, const ssh::Settings& settings,
                            Console& console) {
-  wmi_standin::RegisterLocator(
-      std::move(sysRoot),
-      [settings, &console](const wmi_standin::RemoteRequest& request, const auto& read) {
-        return ssh::Fetch(settings,
-                          {request.host, request.user, request.password, request.authority},
-                          request.script, request.limit, read, console);
-      });
+  wmi_standin::RegisterLocator(std::move(sysRoot), [settings, &console](
+                                                       const wmi_standin::RemoteRequest& request,
+                                                       const auto& read) {
+    return ssh::Fetch(settings, {request.host, request.user, request.password, request.authority},
+                      request.script, request.limit, read, console);
+  });
   return [settings](const RunOptions& options, Console& out) {
     if (wmi_standin::NamesThisMachine(options.hostAsTyped)) return ExitCode::Success;
     const auto refusal = ssh::Refuse(

@@ -34,8 +34,8 @@ struct Address {
 bool PeerIs(int fd, pid_t pid) {
   ucred peer{};
   socklen_t size = sizeof peer;
-  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
-         peer.uid == ::geteuid() && (pid == 0 || peer.pid == pid);
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid() &&
+         (pid == 0 || peer.pid == pid);
 }
 
 // The run's PID in "/proc/PID/exe"; 0 for any other name.
@@ -93,7 +93,8 @@ int RunAskpassHelper(const char* argv0, const char* prompt) {
   const system::Descriptor server(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const Address address(run);
   if (!server || ::connect(server.Get(), address.Get(), address.length) != 0 ||
-      !PeerIs(server.Get(), run) || !system::WriteAll(server.Get(), prompt != nullptr ? prompt : "") ||
+      !PeerIs(server.Get(), run) ||
+      !system::WriteAll(server.Get(), prompt != nullptr ? prompt : "") ||
       ::shutdown(server.Get(), SHUT_WR) != 0) {
     return 1;
   }

@@ -1,8 +1,8 @@
 #include "ssh/session.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,8 +28,8 @@ using system::Clock;
 // A character of a name as a reason shows it.
 std::string Shown(std::string_view character) {
   if (character == " ") return "a blank";
-  if (character.size() == 1 && (static_cast<unsigned char>(character[0]) < 0x20 ||
-                                character[0] == '\x7F')) {
+  if (character.size() == 1 &&
+      (static_cast<unsigned char>(character[0]) < 0x20 || character[0] == '\x7F')) {
     return "a control character";
   }
   return "\"" + std::string(character) + "\"";
@@ -43,10 +43,10 @@ std::optional<std::string> FirstForeign(std::string_view name, std::string_view 
     const auto c = NextUtf8(name, at);
     const bool ascii = c && *c < 0x80;
     const auto ch = static_cast<char>(ascii ? *c : 0);
-    const bool fine = ascii ? (AsciiUpper(ch) >= 'A' && AsciiUpper(ch) <= 'Z') ||
-                                  (ch >= '0' && ch <= '9') ||
-                                  extra.find(ch) != std::string_view::npos
-                            : c && !IsBlankedInFact(*c);
+    const bool fine = ascii
+                          ? (AsciiUpper(ch) >= 'A' && AsciiUpper(ch) <= 'Z') ||
+                                (ch >= '0' && ch <= '9') || extra.find(ch) != std::string_view::npos
+                          : c && !IsBlankedInFact(*c);
     if (!fine) return Shown(name.substr(from, at - from));
   }
   return std::nullopt;
@@ -81,8 +81,7 @@ std::optional<std::string> UserProblem(std::string_view user) {
   if (user.starts_with('-')) return quoted + " starts with \"-\"";
   const std::size_t split = user.find_first_of("@\\");
   const std::string_view name = user.substr(0, split);
-  const std::string_view domain =
-      split == std::string_view::npos ? "x" : user.substr(split + 1);
+  const std::string_view domain = split == std::string_view::npos ? "x" : user.substr(split + 1);
   if (name.empty() || domain.empty()) return quoted + " lacks a name or a domain";
   for (const std::string_view part : {name, domain}) {
     if (const auto foreign = FirstForeign(part, "._-")) {
@@ -177,8 +176,8 @@ bool ReadSome(int fd, std::string& into) {
 Settings SettingsFromEnvironment() {
   Settings settings;
   const char* command = std::getenv("KELVARIN_SSH_COMMAND");
-  if (command != nullptr && std::string_view(command).find_first_not_of(" \t\n") !=
-                                std::string_view::npos) {
+  if (command != nullptr &&
+      std::string_view(command).find_first_not_of(" \t\n") != std::string_view::npos) {
     settings.command = command;
   }
   const char* become = std::getenv("KELVARIN_SSH_BECOME");
@@ -200,8 +199,8 @@ std::optional<Refusal> Refuse(const Settings& settings, const Login& login) {
   return std::nullopt;
 }
 
-bool Fetch(const Settings& settings, const Login& login, std::string_view script,
-           std::size_t limit, const AnswerReader& read, Console& console) {
+bool Fetch(const Settings& settings, const Login& login, std::string_view script, std::size_t limit,
+           const AnswerReader& read, Console& console) {
   const auto fail = [&](std::string_view reason) {
     WriteReason(console, login.host, reason);
     return false;
@@ -213,12 +212,12 @@ bool Fetch(const Settings& settings, const Login& login, std::string_view script
   // The password, once, and only to a prompt that asks for a password.
   std::optional<AskpassService> askpass;
   if (!login.password.empty()) {
-    askpass.emplace([password = std::string(login.password),
-                     served = false](std::string_view prompt) mutable {
-      if (served || !IsPasswordPrompt(prompt)) return std::optional<std::string>();
-      served = true;
-      return std::optional<std::string>(password);
-    });
+    askpass.emplace(
+        [password = std::string(login.password), served = false](std::string_view prompt) mutable {
+          if (served || !IsPasswordPrompt(prompt)) return std::optional<std::string>();
+          served = true;
+          return std::optional<std::string>(password);
+        });
     if (const int error = askpass->Open()) {
       return fail("could not open the password helper's socket: " +
                   std::string(std::strerror(error)));
@@ -229,8 +228,8 @@ bool Fetch(const Settings& settings, const Login& login, std::string_view script
   if (!out || !err) return fail("could not make a pipe: " + std::string(std::strerror(errno)));
   const auto argv = SshArguments(settings, login, script);
   system::Child ssh;
-  if (const int error = ssh.Start(argv, SshEnvironment(askpass.has_value()),
-                                  out->write.Get(), err->write.Get())) {
+  if (const int error = ssh.Start(argv, SshEnvironment(askpass.has_value()), out->write.Get(),
+                                  err->write.Get())) {
     return fail("could not start " + argv[0] + ": " + std::strerror(error));
   }
   out->write.Reset();
@@ -270,7 +269,8 @@ bool Fetch(const Settings& settings, const Login& login, std::string_view script
     relay.Feed(errors);
   }
   relay.Finish();
-  if (WIFSIGNALED(*status)) return fail("ssh was ended by signal " + std::to_string(WTERMSIG(*status)));
+  if (WIFSIGNALED(*status))
+    return fail("ssh was ended by signal " + std::to_string(WTERMSIG(*status)));
   if (WEXITSTATUS(*status) != 0) {
     return fail("ssh exited with status " + std::to_string(WEXITSTATUS(*status)));
   }

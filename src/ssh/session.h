@@ -59,7 +59,7 @@ using AnswerReader = std::function<bool(std::string_view answer)>;
 // deadline, and `read` took the answer. Each line ssh writes to standard error, and the reason for
 // any failure, goes to the console as a reason of the host. Ctrl-C, SIGTERM
 // or SIGHUP meanwhile end ssh's group and then this process, by that signal.
-bool Fetch(const Settings& settings, const Login& login, std::string_view script,
-           std::size_t limit, const AnswerReader& read, Console& console);
+bool Fetch(const Settings& settings, const Login& login, std::string_view script, std::size_t limit,
+           const AnswerReader& read, Console& console);
 
 }  // namespace kelvarin::ssh

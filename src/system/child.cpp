@@ -28,8 +28,8 @@ std::vector<char*> Pointers(const std::vector<std::string>& texts) {
 }
 
 // In the forked child, before exec: only calls that need no lock.
-[[noreturn]] void BecomeClean(pid_t parent, char** argv, char** environment, int output,
-                              int error, int report) {
+[[noreturn]] void BecomeClean(pid_t parent, char** argv, char** environment, int output, int error,
+                              int report) {
   ::setsid();
   struct sigaction dflt {};
   dflt.sa_handler = SIG_DFL;

@@ -252,9 +252,8 @@ Catalog CatalogFromDeviceTree(const FirmwareFiles& files) {
   const auto read = [&](std::string_view file) {
     return ReadText(files, file, [](std::string_view text) {
       text = text.substr(0, text.find('\0'));
-      return text.find_first_not_of(" \t\n\r\v\f") == std::string_view::npos
-                 ? std::string_view()
-                 : text;
+      return text.find_first_not_of(" \t\n\r\v\f") == std::string_view::npos ? std::string_view()
+                                                                             : text;
     });
   };
   const auto model = read(kTreeModel);

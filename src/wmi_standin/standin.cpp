@@ -209,12 +209,12 @@ IDispatch* NewStandinLocator(NativePath sysRoot, RemoteFetch fetch) {
 
 #ifndef _WIN32
 void RegisterLocator(NativePath sysRoot, RemoteFetch fetch) {
-  posix_com::RegisterClass(u"WbemScripting.SWbemLocator",
-                           [sysRoot = std::move(sysRoot), fetch = std::move(fetch)](REFIID iid,
-                                                                                    void** object) {
-                             return ComPtr<IDispatch>::Attach(NewStandinLocator(sysRoot, fetch))
-                                 ->QueryInterface(iid, object);
-                           });
+  posix_com::RegisterClass(
+      u"WbemScripting.SWbemLocator",
+      [sysRoot = std::move(sysRoot), fetch = std::move(fetch)](REFIID iid, void** object) {
+        return ComPtr<IDispatch>::Attach(NewStandinLocator(sysRoot, fetch))
+            ->QueryInterface(iid, object);
+      });
 }
 #endif
 

@@ -36,8 +36,8 @@ struct RemoteRequest {
   std::string_view script;
   std::size_t limit;
 };
-using RemoteFetch =
-    std::function<bool(const RemoteRequest& request, const std::function<bool(std::string_view)>& read)>;
+using RemoteFetch = std::function<bool(const RemoteRequest& request,
+                                       const std::function<bool(std::string_view)>& read)>;
 
 // A new locator (one reference, the caller's) whose connections load the
 // catalog from the sysfs root given here, and other machines' through
