@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "core/text.h"
@@ -32,7 +33,9 @@ std::string Shown(std::string_view character) {
       (static_cast<unsigned char>(character[0]) < 0x20 || character[0] == '\x7F')) {
     return "a control character";
   }
-  return "\"" + std::string(character) + "\"";
+  std::string quoted = "\"";
+  quoted.append(character).push_back('"');
+  return quoted;
 }
 
 // Letters of any alphabet, digits and `extra`: nothing a shell or ssh's
@@ -62,7 +65,8 @@ std::optional<std::string> HostProblem(std::string_view host) {
         percent == std::string_view::npos ? "x" : host.substr(percent + 1);
     if (::inet_pton(AF_INET6, address.c_str(), &parsed) != 1 || zone.empty() ||
         FirstForeign(zone, "._-")) {
-      return "\"" + std::string(host) + "\" is no IPv6 address";
+      std::string reason = "\"";
+      return reason.append(host).append("\" is no IPv6 address");
     }
     return std::nullopt;
   }
@@ -102,7 +106,9 @@ std::vector<std::string> SshArguments(const Settings& settings, const Login& log
   }
   std::string remote = settings.become.empty() ? "" : settings.become + " -n ";
   remote.append("sh -c '").append(script).append("'");
-  args.insert(args.end(), {"--", std::string(login.host), remote});
+  args.emplace_back("--");
+  args.emplace_back(login.host);
+  args.push_back(std::move(remote));
   if (settings.command.empty()) {
     args.insert(args.begin(), "ssh");
   } else {
@@ -157,6 +163,17 @@ class Relay {
   std::string_view host_;
   std::string pending_;
 };
+
+// An error's description, untranslated: the C library's translation would
+// bring its whole message-catalogue machinery into the static binary.
+std::string Describe(int error) {
+#ifdef __GLIBC__
+  const char* text = ::strerrordesc_np(error);
+  return text != nullptr ? text : "error " + std::to_string(error);
+#else
+  return std::strerror(error);
+#endif
+}
 
 std::string Seconds(std::chrono::milliseconds time) {
   const auto ms = time.count();
@@ -220,17 +237,17 @@ bool Fetch(const Settings& settings, const Login& login, std::string_view script
         });
     if (const int error = askpass->Open()) {
       return fail("could not open the password helper's socket: " +
-                  std::string(std::strerror(error)));
+                  Describe(error));
     }
   }
   auto out = system::MakePipe();
   auto err = system::MakePipe();
-  if (!out || !err) return fail("could not make a pipe: " + std::string(std::strerror(errno)));
+  if (!out || !err) return fail("could not make a pipe: " + Describe(errno));
   const auto argv = SshArguments(settings, login, script);
   system::Child ssh;
   if (const int error = ssh.Start(argv, SshEnvironment(askpass.has_value()), out->write.Get(),
                                   err->write.Get())) {
-    return fail("could not start " + argv[0] + ": " + std::strerror(error));
+    return fail("could not start " + argv[0] + ": " + Describe(error));
   }
   out->write.Reset();
   err->write.Reset();
