@@ -93,6 +93,7 @@ class Parser {
         // The next token is the value whatever it looks like, and is never
         // examined as a switch of its own.
         if (i + 1 < tokens.size()) {
+          if (letter == 'P') passwordToken_ = i + 1;
           ApplyValueSwitch(letter, tokens[++i]);
         } else {
           Reject();
@@ -104,6 +105,9 @@ class Parser {
     AcceptanceTest(tokens.size());
     return options_;
   }
+
+  // The token the last /P took as its value.
+  std::optional<std::size_t> passwordToken_;
 
  private:
   // Lets /D, /R, /T and /A stand before the /C that allows them.
@@ -292,6 +296,19 @@ void PrintUnexpected(Console& console, std::string_view token) {
 
 RunOptions ParseCommandLine(std::string_view tail, Console& console) {
   return Parser(console).Run(tail);
+}
+
+std::optional<std::size_t> PasswordToken(std::string_view tail) {
+  // The same parse, with its messages and pauses going nowhere.
+  struct Quiet final : Console {
+    bool Write(std::string_view) override { return true; }
+    void Pause(std::uint32_t) override {}
+    void WriteError(std::string_view) override {}
+    std::optional<std::string> ReadPassword() override { return std::nullopt; }
+  } quiet;
+  Parser parser(quiet);
+  (void)parser.Run(tail);
+  return parser.passwordToken_;
 }
 
 bool CheckCombinations(const RunOptions& options, Console& console) {

@@ -2,6 +2,8 @@
 // a misused switch earns, and the cross checks of an accepted command line.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,6 +29,10 @@ void PrintUnexpected(Console& console, std::string_view token);
 // Examines every token, printing messages and pausing as it goes; a rejected
 // command line comes back with showUsage on.
 RunOptions ParseCommandLine(std::string_view tail, Console& console);
+
+// Which token /P takes as its value in `tail`, as the parse reads it: where
+// a password lies, to be hidden. Nothing without one.
+std::optional<std::size_t> PasswordToken(std::string_view tail);
 
 // The three cross checks, in order; the first that fails prints its line and
 // the result is false.

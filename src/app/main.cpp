@@ -63,21 +63,24 @@ void OccupyClosedStandardDescriptors() {
   }
 }
 
-// Blanks, in the process's own argument list, what may be a /P value: the
-// argument after one that ends in a /P token, or the rest of an argument
-// after such a token. `ps` then shows no password; the run uses a copy.
-void HidePasswords(std::span<char*> arguments) {
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string_view argument = arguments[i];
+// Blanks the /P value in the process's own argument list, so that `ps`
+// shows no password; the run uses a copy. Each argument is one or more
+// whole tokens of the joined command line: one when it is empty or holds a
+// blank (it is quoted there), else as its own text splits.
+void HidePassword(std::span<char*> arguments, const std::string& tail) {
+  const auto password = kelvarin::PasswordToken(tail);
+  std::size_t token = 0;
+  for (char* argument : arguments) {
+    const std::string_view text = argument;
+    if (text.empty() || text.find(' ') != std::string_view::npos) {
+      if (token++ == password) std::memset(argument, 0, text.size());
+      continue;
+    }
     std::size_t end = 0;
-    for (const std::string& token : kelvarin::Tokenize(argument)) {
-      end = argument.find(token, end) + token.size();
-      const std::string code = kelvarin::UpperCase(std::string_view(token).substr(0, 2));
-      if (code != "/P" && code != "-P") continue;
-      char* value = end < argument.size() || i + 1 == arguments.size() ? arguments[i] + end
-                                                                       : arguments[i + 1];
-      std::memset(value, 0, std::strlen(value));
-      break;
+    for (const std::string& part : kelvarin::Tokenize(text)) {
+      const std::size_t at = text.find(part, end);
+      end = at + part.size();
+      if (token++ == password) std::memset(argument + at, 0, part.size());
     }
   }
 }
@@ -97,7 +100,7 @@ int main(int argc, char** argv) {
   std::vector<const char*> arguments;
   arguments.reserve(copies.size());
   for (const auto& copy : copies) arguments.push_back(copy.c_str());
-  HidePasswords(given);
+  HidePassword(given, kelvarin::JoinArguments(arguments));
   auto console = kelvarin::MakeStandardConsole();
   // On this platform WMI is the stand-in that serves the machine's firmware data.
   const auto check =

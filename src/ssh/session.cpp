@@ -236,8 +236,7 @@ bool Fetch(const Settings& settings, const Login& login, std::string_view script
           return std::optional<std::string>(password);
         });
     if (const int error = askpass->Open()) {
-      return fail("could not open the password helper's socket: " +
-                  Describe(error));
+      return fail("could not open the password helper's socket: " + Describe(error));
     }
   }
   auto out = system::MakePipe();

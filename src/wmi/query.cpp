@@ -12,7 +12,7 @@ namespace {
 // never past `upper`.
 template <class SlotAt>
 LONG Enumerate(std::uintptr_t source, LONG lower, LONG upper, SlotAt slotAt) {
-  const auto iid = TextToGuid("{00020404-0000-0000-c000-000000000046}");
+  static const auto iid = TextToGuid("{00020404-0000-0000-c000-000000000046}");
   if (source == 0 || upper < lower || !iid) return 0;
   ComPtr<IEnumVARIANT> enumerator;
   if (IUnknownQueryInterface(reinterpret_cast<IUnknown*>(source), *iid, enumerator.put_void()) !=

@@ -64,19 +64,28 @@ struct ClassDef {
 // The properties the program reads; what else its queries select, it never reads.
 constexpr std::string_view kSystemNames[] = {"Manufacturer", "Model"};
 constexpr Source kSystemSources[] = {
-    {kSystemInformation, kManufacturer, {"sys_vendor"}, {kTreeCompatible}},
-    {kSystemInformation, kProductName, {"product_name"}, {kTreeModel}}};
+    {kSystemInformation, kManufacturer, {"class/dmi/id/sys_vendor"}, {kTreeCompatible}},
+    {kSystemInformation, kProductName, {"class/dmi/id/product_name"}, {kTreeModel}}};
 constexpr std::string_view kBiosNames[] = {"Manufacturer", "SMBIOSBIOSVersion", "SerialNumber"};
 constexpr Source kBiosSources[] = {
-    {kBiosInformation, kBiosVendor, {"bios_vendor"}, {}},
-    {kBiosInformation, kBiosVersion, {"bios_version"}, {kUBootVersion, kPiFirmwareVersion}},
-    {kSystemInformation, kSerialNumber, {"product_serial"}, {kTreeSerial, kSocSerial}}};
+    {kBiosInformation, kBiosVendor, {"class/dmi/id/bios_vendor"}, {}},
+    {kBiosInformation,
+     kBiosVersion,
+     {"class/dmi/id/bios_version"},
+     {kUBootVersion, kPiFirmwareVersion}},
+    {kSystemInformation,
+     kSerialNumber,
+     {"class/dmi/id/product_serial"},
+     {kTreeSerial, kSocSerial}}};
 constexpr std::string_view kSerialNames[] = {"SerialNumber"};
 constexpr std::string_view kProductNames[] = {"IdentifyingNumber"};
-constexpr Source kBoardSources[] = {{kBaseboard, kSerialNumber, {"board_serial"}, {}}};
-constexpr Source kProductSources[] = {
-    {kSystemInformation, kSerialNumber, {"product_serial"}, {kTreeSerial, kSocSerial}}};
-constexpr Source kChassisSources[] = {{kChassis, kSerialNumber, {"chassis_serial"}, {}}};
+constexpr Source kBoardSources[] = {{kBaseboard, kSerialNumber, {"class/dmi/id/board_serial"}, {}}};
+constexpr Source kProductSources[] = {{kSystemInformation,
+                                       kSerialNumber,
+                                       {"class/dmi/id/product_serial"},
+                                       {kTreeSerial, kSocSerial}}};
+constexpr Source kChassisSources[] = {
+    {kChassis, kSerialNumber, {"class/dmi/id/chassis_serial"}, {}}};
 
 constexpr ClassDef kClasses[] = {
     {"Win32_ComputerSystem", kNoType, kSystemNames, kSystemSources},
@@ -86,58 +95,37 @@ constexpr ClassDef kClasses[] = {
     {"Win32_SystemEnclosure", kChassis, kSerialNames, kChassisSources},
 };
 
-// Every file a catalog may be read from, and how much of it is read: all
-// that another machine has to send. Attributes are read one byte over the
-// cap, to see that they are longer, and so is the table, to refuse it whole.
-constexpr FirmwarePath kFiles[] = {
-    {kDmiTable, smbios::kMaxTableBytes + 1},
-    {kEntryPoint, kMaxEntryPointBytes},
-    {"class/dmi/id/sys_vendor", kAttributeReadBytes},
-    {"class/dmi/id/product_name", kAttributeReadBytes},
-    {"class/dmi/id/bios_vendor", kAttributeReadBytes},
-    {"class/dmi/id/bios_version", kAttributeReadBytes},
-    {"class/dmi/id/product_serial", kAttributeReadBytes},
-    {"class/dmi/id/board_serial", kAttributeReadBytes},
-    {"class/dmi/id/chassis_serial", kAttributeReadBytes},
-    {kTreeModel, kAttributeReadBytes},
-    {kTreeCompatible, kAttributeReadBytes},
-    {kTreeSerial, kAttributeReadBytes},
-    {kSocSerial, kAttributeReadBytes},
-    {kUBootVersion, kAttributeReadBytes},
-    {kPiFirmwareVersion, kAttributeReadBytes},
-};
-constexpr std::string_view kFolders[] = {kDmiId};
-// A file the sources name but the list lacks would be missing on every
-// other machine. Names in class/dmi/id are written without the folder.
-constexpr bool Listed(std::string_view path, bool inDmiId) {
-  for (const FirmwarePath& file : kFiles) {
-    const std::string_view name = file.path;
-    if (inDmiId ? name.starts_with(kDmiId) && name[kDmiId.size()] == '/' &&
-                      name.substr(kDmiId.size() + 1) == path
-                : name == path) {
-      return true;
+// Every file a catalog may be read from, once, and how much of it is read:
+// all that another machine has to send. Attributes are read one byte over
+// the cap, to see that they are longer, and so is the table, to refuse it
+// whole.
+struct FileList {
+  std::array<FirmwarePath, 16> files{};
+  std::size_t count = 0;
+  constexpr void Add(std::string_view path, std::size_t limit) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (files[i].path == path) return;
     }
+    files[count++] = {path, limit};
   }
-  return path.empty();
-}
-constexpr bool EverySourceListed() {
+};
+constexpr FileList kFiles = [] {
+  FileList list;
+  list.Add(kDmiTable, smbios::kMaxTableBytes + 1);
+  list.Add(kEntryPoint, kMaxEntryPointBytes);
   for (const ClassDef& def : kClasses) {
     for (const Source& source : def.sources) {
       // Copies: GCC 12 will not walk the arrays in place at compile time.
-      const Paths file = source.file, tree = source.tree;
-      for (const std::string_view path : file) {
-        if (!Listed(path, true)) return false;
-      }
-      for (const std::string_view path : tree) {
-        if (!Listed(path, false)) return false;
+      for (const Paths paths : {source.file, source.tree}) {
+        for (const std::string_view path : paths) {
+          if (!path.empty()) list.Add(path, kAttributeReadBytes);
+        }
       }
     }
   }
-  return true;
-}
-static_assert(EverySourceListed());
-// And the check itself tells a name the list lacks, in the folder or out of it.
-static_assert(!Listed("board_name", true) && !Listed("sys_vendor", false));
+  return list;
+}();
+constexpr std::string_view kFolders[] = {kDmiId};
 
 // Board makers by device-tree vendor prefix, named as the Linux kernel's list
 // of vendor prefixes names them; generated at configure time from
@@ -280,11 +268,7 @@ const ClassData* FindClass(const Catalog& catalog, std::string_view className) {
   return nullptr;
 }
 
-Catalog CatalogFromTable(std::span<const std::uint8_t> table) {
-  return CatalogFromStructures(smbios::ParseTable(table));
-}
-
-std::span<const FirmwarePath> CatalogFiles() { return kFiles; }
+std::span<const FirmwarePath> CatalogFiles() { return {kFiles.files.data(), kFiles.count}; }
 std::span<const std::string_view> CatalogFolders() { return kFolders; }
 
 Catalog LoadCatalog(const FirmwareFiles& files) {
@@ -304,7 +288,7 @@ Catalog LoadCatalog(const FirmwareFiles& files) {
     // The closing newline sysfs writes is a control character: the fact's
     // reader blanks it and trims it away.
     return OneInstanceEach(&Source::file, [&](std::string_view file) {
-      return ReadText(files, std::string(kDmiId).append("/").append(file), std::identity{});
+      return ReadText(files, file, std::identity{});
     });
   }
   return CatalogFromDeviceTree(files);

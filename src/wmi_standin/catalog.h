@@ -38,8 +38,6 @@ using Catalog = std::array<ClassData, 5>;
 // Class names match without regard to ASCII case.
 const ClassData* FindClass(const Catalog& catalog, std::string_view className);
 
-Catalog CatalogFromTable(std::span<const std::uint8_t> table);
-
 // The files and folders below the sysfs root that LoadCatalog may look at.
 std::span<const FirmwarePath> CatalogFiles();
 std::span<const std::string_view> CatalogFolders();

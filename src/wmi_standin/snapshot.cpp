@@ -13,11 +13,6 @@ constexpr std::string_view kEndLine = "E";
 // A path and a length, or a folder's path, with room to spare.
 constexpr std::size_t kMaxLineBytes = 256;
 
-template <class Rows, class Key>
-auto FindRow(const Rows& rows, Key key, std::string_view name) {
-  return std::ranges::find_if(rows, [&](const auto& row) { return row.*key == name; });
-}
-
 }  // namespace
 
 std::string SnapshotScript(std::span<const FirmwarePath> files,
@@ -25,7 +20,9 @@ std::string SnapshotScript(std::span<const FirmwarePath> files,
   // Each file is read twice, once to count what the cap leaves and once to
   // send it: a shell variable cannot hold a NUL byte. A machine without
   // /sys sends no file, as it holds none.
-  std::string script = "printf \"\\nkelvarin-snapshot\\n\";if cd /sys 2>/dev/null;then ";
+  std::string script = "printf \"\\n";
+  script.append(kFirstLine.substr(1, kFirstLine.size() - 2))
+      .append("\\n\";if cd /sys 2>/dev/null;then ");
   if (!folders.empty()) {
     script += "for d in";
     for (const auto folder : folders) script.append(" ").append(folder);
@@ -43,12 +40,16 @@ std::string SnapshotScript(std::span<const FirmwarePath> files,
 }
 
 std::optional<FileBytes> Snapshot::Read(std::string_view relative, std::size_t limit) const {
-  const auto file = FindRow(files_, &decltype(files_)::value_type::first, relative);
+  const auto file = Find(relative);
   if (file == files_.end()) return std::nullopt;
   const std::size_t size = std::min(limit, file->second.size());
   auto data = std::unique_ptr<char[]>(new char[size]);
   std::copy_n(file->second.data(), size, data.get());
   return FileBytes(std::move(data), size);
+}
+
+Snapshot::Files::const_iterator Snapshot::Find(std::string_view relative) const {
+  return std::ranges::find(files_, relative, &Files::value_type::first);
 }
 
 bool Snapshot::IsFolder(std::string_view relative) const {
@@ -79,13 +80,13 @@ std::optional<Snapshot> ParseSnapshot(std::string_view bytes, std::span<const Fi
     const std::size_t blank = rest.rfind(' ');
     if (!line.starts_with("F ") || blank == std::string_view::npos) return std::nullopt;
     const std::string_view path = rest.substr(0, blank), digits = rest.substr(blank + 1);
-    const auto known = FindRow(files, &FirmwarePath::path, path);
+    const auto known = std::ranges::find(files, path, &FirmwarePath::path);
     std::size_t length = 0;
     const auto [stop, error] =
         std::from_chars(digits.data(), digits.data() + digits.size(), length);
     if (known == files.end() || digits.empty() || error != std::errc() ||
         stop != digits.data() + digits.size() || length > known->limit ||
-        length > bytes.size() - at || snapshot.Read(path, 0)) {
+        length > bytes.size() - at || snapshot.Find(path) != snapshot.files_.end()) {
       return std::nullopt;
     }
     snapshot.files_.emplace_back(path, bytes.substr(at, length));

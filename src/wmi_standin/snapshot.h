@@ -43,7 +43,9 @@ class Snapshot final : public FirmwareFiles {
  private:
   friend std::optional<Snapshot> ParseSnapshot(std::string_view, std::span<const FirmwarePath>,
                                                std::span<const std::string_view>);
-  std::vector<std::pair<std::string, std::string>> files_;
+  using Files = std::vector<std::pair<std::string, std::string>>;
+  [[nodiscard]] Files::const_iterator Find(std::string_view relative) const;
+  Files files_;
   std::vector<std::string> folders_;
 };
 
