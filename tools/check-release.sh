@@ -6,8 +6,9 @@
 # this machine's writes; the fleet recipes gather their CSV. Needs root
 # (dpkg, a private mount namespace) and what tools/install-deps.sh --tests
 # installs.
-#   tools/check-release.sh WINE_PREFIX STANDIN_WINE_PREFIX VERINFO_EXE [STANDIN_DLL
-#                          [X86_WINE_PREFIX [X86_VERINFO_EXE]]]
+#   tools/check-release.sh WINE_PREFIX STANDIN_WINE_PREFIX WINDOWS_TOOLS [STANDIN_DLL
+#                          [X86_WINE_PREFIX [X86_WINDOWS_TOOLS]]]
+# WINDOWS_TOOLS is the folder the windows-ci build makes its test helpers in.
 # STANDIN_DLL (default: the windows-ci build's) is registered in
 # STANDIN_WINE_PREFIX as the WMI locator's COM server for inventory.cmd.
 # X86_WINE_PREFIX given empty: no x86 program is run under Wine, for a kernel
@@ -15,18 +16,18 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-wine_prefix=$1 prefix=$2 verinfo=$3
+wine_prefix=$1 prefix=$2 windows_tools=$3
 standin=$(realpath "${4:-build/windows-ci/tools/standin_server.dll}")
-# The x86 executable's version block, read by the x86 verinfo.exe in a 32-bit prefix.
+# The x86 executable's export, probed by the x86 export_probe.exe in a 32-bit prefix.
 if [ $# -ge 5 ]; then
   wine_prefix_x86=$5
 elif why=$(tools/wine.sh --probe-i386); then
   wine_prefix_x86=$(tools/wine-prefix.sh build/wineprefix-x86 win32)
 else
   wine_prefix_x86=
-  echo "release check: skipped the x86 verinfo.exe and export_probe.exe under Wine: $why"
+  echo "release check: skipped the x86 export_probe.exe under Wine: $why"
 fi
-verinfo_x86=${6:-build/windows-x86-ci/tools/verinfo.exe}
+windows_tools_x86=${6:-build/windows-x86-ci/tools}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "release check: $*" >&2; exit 1; }
@@ -48,14 +49,13 @@ done
 
 # The executables users get start on a bare Windows: only system DLLs, one
 # export under its plain name, no symbols, small; their version blocks carry
-# the release's identity, read by a verinfo.exe of the same machine, and are
-# the same block, read here by windres.
+# the release's identity, read by windres, and are the same block.
 for arch in x64 x86; do
   case $arch in
     x64) format=PE32+ mingw=x86_64-w64-mingw32 max=$((256 * 1024))
-         arch_prefix=$wine_prefix arch_verinfo=$verinfo ;;
+         arch_prefix=$wine_prefix arch_tools=$windows_tools ;;
     x86) format=PE32 mingw=i686-w64-mingw32 max=$((288 * 1024))
-         arch_prefix=$wine_prefix_x86 arch_verinfo=$verinfo_x86 ;;
+         arch_prefix=$wine_prefix_x86 arch_tools=$windows_tools_x86 ;;
   esac
   zip=$(echo "$work/a"/kelvarin-*-windows-$arch.zip)
   [ "$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | xargs)" = "LICENSE.txt README.txt inventory.cmd kelvarin.exe" ] ||
@@ -80,8 +80,8 @@ for arch in x64 x86; do
   "$mingw-windres" -i "$exe" -O rc >"$work/resources-$arch"
   grep -q '^1 VERSIONINFO$' "$work/resources-$arch" || fail "windres finds no version block in kelvarin.exe ($arch)"
   cmp -s "$work/resources-x64" "$work/resources-$arch" || fail "the x86 and x64 version blocks differ"
-  [ -n "$arch_prefix" ] || continue
-  tools/wine.sh "$arch_prefix" "$arch_verinfo" "Z:${exe//\//\\}" | tr -d '\r' >"$work/version"
+  sed -n 's/^ *VALUE "\([^"]*\)", "\?\([^"]*\)"\?$/\1=\2/p; s/^ *\(FILE\|PRODUCT\)VERSION /\1=/p' \
+    "$work/resources-$arch" >"$work/version"
   while read -r line; do
     grep -Fxq "$line" "$work/version" || fail "the version block ($arch) lacks $line"
   done <<'EOF'
@@ -92,13 +92,14 @@ InternalName=KELVARIN.EXE
 OriginalFilename=KELVARIN.EXE
 FileDescription=Kelvarin - BIOS Information Query
 Comments=Displays Manufacturer, Model, Serial Number, and BIOS version. WMI must be functional.
-Translation=040904E4
-FixedFileVersion=1.30.0.0
-FixedProductVersion=1.30.0.0
+Translation=0x409, 1252
+FILE=1, 30, 0, 0
+PRODUCT=1, 30, 0, 0
 EOF
+  [ -n "$arch_prefix" ] || continue
   # The export refuses what is not a one-dimensional array of VARIANT, and
   # fills the slots from their lower bound (the source counts 1, 2, ...).
-  tools/wine.sh "$arch_prefix" "$(dirname "$arch_verinfo")/export_probe.exe" | tr -d '\r' >"$work/export"
+  tools/wine.sh "$arch_prefix" "$arch_tools/export_probe.exe" | tr -d '\r' >"$work/export"
   diff "$work/export" - <<'EOF' || fail "the export ($arch) lets a malformed array through"
 no array: 0
 two dimensions: 0

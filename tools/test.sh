@@ -23,8 +23,8 @@ for preset in windows-ci windows-x86-ci; do
   cmake --build --preset "$preset"
 done
 exe="$top/build/windows-ci/src/kelvarin.exe"
-verinfo="$top/build/windows-ci/tools/verinfo.exe"
-standin="$top/build/windows-ci/tools/standin_server.dll"
+windows_tools="$top/build/windows-ci/tools"
+standin="$windows_tools/standin_server.dll"
 x86="$top/build/windows-x86-ci"
 echo "kelvarin.exe: x64 $(stat -c %s "$exe") bytes (at most $((256 * 1024)))," \
   "x86 $(stat -c %s "$x86/src/kelvarin.exe") bytes (at most $((288 * 1024))), stripped"
@@ -42,7 +42,7 @@ if no_i386=$(tools/wine.sh --probe-i386); then
 fi
 
 step "Linux build and tests"
-cmake --preset dev -DKELVARIN_WINDOWS_EXE="$exe" -DKELVARIN_WINDOWS_VERINFO="$verinfo" \
+cmake --preset dev -DKELVARIN_WINDOWS_EXE="$exe" -DKELVARIN_WINDOWS_TOOLS="$windows_tools" \
   -DKELVARIN_WINE_PREFIX="$prefix" -DKELVARIN_WINDOWS_STANDIN_DLL="$standin" \
   -DKELVARIN_WINE_STANDIN_PREFIX="$standin_prefix"
 cmake --build --preset dev
@@ -56,7 +56,7 @@ step "The Wine tests again, on the x86 executable"
 if [ -n "$prefix_x86" ]; then
   start=$SECONDS
   cmake --preset dev -B build/dev-x86 -DKELVARIN_WINDOWS_EXE="$x86/src/kelvarin.exe" \
-    -DKELVARIN_WINDOWS_VERINFO="$x86/tools/verinfo.exe" -DKELVARIN_WINE_PREFIX="$prefix_x86" \
+    -DKELVARIN_WINDOWS_TOOLS="$x86/tools" -DKELVARIN_WINE_PREFIX="$prefix_x86" \
     -DKELVARIN_WINDOWS_STANDIN_DLL="$x86/tools/standin_server.dll" \
     -DKELVARIN_WINE_STANDIN_PREFIX="$standin_prefix_x86" -DKELVARIN_WINE_ARCH=win32
   cmake --build build/dev-x86 --target kelvarin_process_tests
@@ -64,7 +64,7 @@ if [ -n "$prefix_x86" ]; then
   echo "x86: built and Wine tests run in $((SECONDS - start)) s"
 else
   echo "skipped: the x86 programs under Wine (these tests; in the release check, the x86" \
-    "verinfo.exe and export_probe.exe): $no_i386"
+    "export_probe.exe): $no_i386"
 fi
 
 step "Static checks (clang-format, clang-tidy)"
@@ -107,8 +107,8 @@ done
 
 step "Packages, manual page and fleet recipes"
 if [ "$(id -u)" = 0 ]; then
-  tools/check-release.sh "$prefix" "$standin_prefix" "$verinfo" "$standin" "$prefix_x86" \
-    "$x86/tools/verinfo.exe"
+  tools/check-release.sh "$prefix" "$standin_prefix" "$windows_tools" "$standin" "$prefix_x86" \
+    "$x86/tools"
 else
   echo "skipped: needs root (dpkg, a private mount namespace)"
 fi
