@@ -15,33 +15,56 @@ mkdir "$work/tmp"
 # script(1) runs its command with $SHELL.
 export KELVARIN RECIPE TMPDIR=$work/tmp HOSTS=$work/hosts WORK=$work SHELL=/bin/sh
 marker=kelvarin-standin-$$
-# The stand-in answers as this machine does; bad-* hosts get a reason line and ssh's 255.
-export KELVARIN_SSH_COMMAND='for last; do :; done
-  case "$*" in *" -- bad-"*) echo "no route, and a comma" >&2; exit 255 ;; esac; eval "$last"'
+# The stand-in sends facts with quotes, a comma and a TAB for "facts"; bad-*
+# hosts get a reason line and ssh's 255. Kelvarin refuses the other names.
 {
-  printf 'ok-1 extra words\r\n# a comment\r\n\r\n'
+  printf '\nkelvarin-snapshot\nD class/dmi/id\n'
+  for f in 'sys_vendor=Soci\303\251t\303\251 "G\303\251n\303\251rale", Inc.' 'product_name= Blade; 8 slots ' \
+    'board_serial=SN\t42' 'bios_version=2.3.4'; do
+    v=$(printf "${f#*=}") && printf 'F class/dmi/id/%s %d\n%s' "${f%%=*}" "$(printf %s "$v" | wc -c)" "$v"
+  done
+  printf 'E\n'
+} >"$work/facts"
+export KELVARIN_SSH_COMMAND='case "$*" in *" -- bad-"*) echo "no route, and a comma" >&2; exit 255 ;; esac
+  cat "$WORK/facts"; :'
+{
+  printf 'facts extra words\r\n# a comment\r\n\r\n'
   for i in 1 2 3 4 5 6 7 8; do printf 'bad-%s\r\n' "$i"; done
-  printf '=lead\r\n\rcr\r\n'
+  printf '=lead\r\n\rcr\r\nbad,host\r\n'"it's,\\\\\"q"'\r\n'
 } >"$HOSTS"
 
-# Standard error a file, standard output a terminal: the reasons whole, no progress.
+# Standard error a file, standard output a terminal: the CSV as Python reads
+# it, the reasons whole, no progress.
 code=0
 script -qec 'sh "$RECIPE" "$HOSTS" "$WORK/crlf.csv" "$KELVARIN" 2>"$WORK/log"' /dev/null </dev/null >/dev/null || code=$?
 [ "$code" = 1 ] || fail "a list with failing hosts exits with $code"
-want=$(printf '"host","exit_code"\n"ok-1",0\n'; for i in 1 2 3 4 5 6 7 8; do printf '"bad-%s",1\n' "$i"; done
-  printf '"'\''=lead",1\n"'\''\rcr",1')
-[ "$(cut -d, -f1,2 "$WORK/crlf.csv")" = "$want" ] ||
-  fail "a CR LF list gave: $(cut -d, -f1,2 "$WORK/crlf.csv" | od -c)"
+python3 - "$work/crlf.csv" <<'PY' || fail "the CSV is not what was asked"
+import csv, sys
+e, failed = ["#WMIERROR#"] * 4, ["", "", "", ""]
+want = [["host", "exit_code", "manufacturer", "model", "serial_number", "bios_version"],
+        ["facts", "0", 'Soci\u00e9t\u00e9 "G\u00e9n\u00e9rale", Inc.', "Blade; 8 slots", "SN 42", "2.3.4"]]
+want += [[f"bad-{i}", "1"] + e for i in range(1, 9)] + [["'=lead", "1"] + e, ["'\rcr", "1"] + e,
+         ["bad,host", "9"] + failed, ["it's,\\\"q", "9"] + failed]
+got = list(csv.reader(open(sys.argv[1], newline="", encoding="utf-8"), strict=True))
+sys.exit(None if got == want else f"the recipe wrote {got}")
+PY
 for i in 1 2 3 4 5 6 7 8; do
   [ "$(grep -cxE "kelvarin: bad-$i: (no route, and a comma|ssh exited with status 255)" "$WORK/log")" = 2 ] ||
     fail "bad-$i's reasons are not whole in the log: $(cat "$WORK/log")"
 done
 ! grep -v '^kelvarin: [^:]*: ' "$WORK/log" || fail "a line in the log without its host"
 ! grep -q 'hosts' "$WORK/log" || fail "progress in a log"
+# A line that did not arrive whole is a failed row; a CSV that cannot be
+# written is an error, never a success.
+printf '#!/bin/sh\nprintf "M\\tP\\tS"\n' >"$work/cut" && chmod +x "$work/cut"
+code=0 && sh "$RECIPE" "$HOSTS" "$work/cut.csv" "$work/cut" 2>/dev/null || code=$?
+[ "$code" = 1 ] && [ "$(grep -c ',failed,,,,' "$work/cut.csv")" = 13 ] || fail "a cut line was no failed row"
+! sh "$RECIPE" "$HOSTS" /dev/full "$KELVARIN" 2>"$work/full.err" && grep -q 'could not write' "$work/full.err" ||
+  fail "a CSV on a full disk was a success"
 
 # Standard error a terminal: the progress, and reason lines never glued to it.
 shown=$(script -qec 'sh "$RECIPE" "$HOSTS" "$WORK/tty.csv" "$KELVARIN"' /dev/null </dev/null || :)
-[[ $shown == *"11 of 11 hosts, 10 failed"$'\r' ]] || fail "no progress on a terminal: $(od -c <<<"$shown")"
+[[ $shown == *"13 of 13 hosts, 12 failed"$'\r' ]] || fail "no progress on a terminal: $(od -c <<<"$shown")"
 [[ $shown != *[!K$'\n']kelvarin:* ]] || fail "a reason glued to the progress: $(od -c <<<"$shown")"
 cmp -s "$WORK/crlf.csv" "$WORK/tty.csv" || fail "the CSV differs on a terminal"
 
