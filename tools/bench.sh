@@ -63,4 +63,16 @@ for cmd in "$kelvarin" "dmidecode -s system-serial-number"; do
     "$(wall $cmd)" "$(instructions $cmd)" "$(peak $cmd)"
 done
 INNER
-tools/ssh-test.sh "$top/build/release/src/kelvarin" --bench "$table" 20
+# The same table behind a private sshd: medians of 20 paired runs of
+# `ssh HOST true` and `kelvarin /M HOST /C`, and the bytes the other side sends.
+tools/ssh-test.sh "$top/build/release/src/kelvarin" --run "$table" bash -c '
+ms() { local start=$(date +%s%N); "$@" >/dev/null; echo $((($(date +%s%N) - start) / 1000000)); }
+median() { sort -n | awk "{ v[NR] = \$1 } END { print (v[int((NR + 1) / 2)] + v[int(NR / 2) + 1]) / 2 }"; }
+sent=$(mktemp) times=$(mktemp)
+# shellcheck disable=SC2086
+for _ in $(seq 20); do echo "$(ms $KELVARIN_SSH_COMMAND fixture true) $(ms "$0" /M fixture /C)"; done >"$times"
+ssh=$(cut -d" " -f1 "$times" | median) run=$(cut -d" " -f2 "$times" | median)
+KELVARIN_SSH_COMMAND="f() { $KELVARIN_SSH_COMMAND \"\$@\" | tee $sent; }; f" "$0" /M fixture /C >/dev/null
+echo "ssh HOST true: $ssh ms; kelvarin /M HOST /C: $run ms ($(awk "BEGIN { printf \"%.2f\", $run / $ssh }") times);" \
+  "the other side sent $(wc -c <"$sent") bytes (medians of 20 paired runs)"
+rm -f "$sent" "$times"' "$top/build/release/src/kelvarin"

@@ -11,11 +11,11 @@
 # with its reason on standard error naming the host; the password must be on
 # no process's command line. Needs root.
 #   tools/ssh-test.sh KELVARIN   (not a sanitizer build: runs are held to 256 MiB of address space)
-# With --bench, over one SMBIOS table (a folder holding DMI and
-# smbios_entry_point), it measures instead: the wall time of
-# `kelvarin /M HOST /C` beside `ssh HOST true` (medians of RUNS paired runs)
-# and the bytes the other side sends.
-#   tools/ssh-test.sh KELVARIN --bench TABLE RUNS
+# With --run, over one SMBIOS table (a folder holding DMI and
+# smbios_entry_point, and a class/dmi/id as a server has), it runs COMMAND
+# there instead, with the fixture up, the host "fixture" and
+# KELVARIN_SSH_COMMAND set: what tools/bench.sh measures with.
+#   tools/ssh-test.sh KELVARIN --run TABLE COMMAND...
 set -euo pipefail
 if [ "$(id -u)" != 0 ]; then
   echo "ssh test: skipped, needs root (sshd, a private mount namespace, a test account)"
@@ -24,7 +24,7 @@ fi
 cd "$(dirname "$0")/.."
 top=$(pwd)
 kelvarin=$(realpath "$1")
-bench=${3:+$(realpath "$3")} runs=${4:-20}
+bench=${3:+$(realpath "$3")}
 account="kelvarin-ssh-test" sudoers=/etc/sudoers.d/kelvarin-ssh-test
 password="pw-$RANDOM$RANDOM-x"
 work=$(mktemp -d /tmp/kelvarin-ssh-test.XXXXXX)
@@ -103,11 +103,9 @@ for table in ${bench:-"$top"/../shared/smbios/*/}; do
   chmod 0400 "$fw/smbios-$(basename "$table")/firmware/dmi/tables/DMI"
 done
 if [ -n "$bench" ]; then
-  # A server also has class/dmi/id, which the other side sends as well.
-  ids="$fw/smbios-$(basename "$bench")/class/dmi/id"
-  mkdir -p "$ids"
+  mkdir -p "$fw/smbios-$(basename "$bench")/class/dmi/id"
   for file in sys_vendor product_name bios_vendor bios_version product_serial board_serial chassis_serial; do
-    echo "$file value" >"$ids/$file"
+    echo "$file value" >"$fw/smbios-$(basename "$bench")/class/dmi/id/$file"
   done
 else
   # As sysfs has them: the serial numbers for root only.
@@ -120,8 +118,9 @@ fi
 # Inside the namespace: start sshd, wait for it, run the comparisons, stop it.
 inside=$(cat <<'INNER'
 set -euo pipefail
-kelvarin=$1 work=$2 port=$3 account=$4 failures=$5 top=$6 runs=$7 closed=$8 sudoers=$9
-password=$(cat "$2/password")
+kelvarin=$1 work=$2 port=$3 account=$4 failures=$5 closed=$6 sudoers=$7
+shift 7
+password=$(cat "$work/password")
 /usr/sbin/sshd -D -e -f "$work/sshd_config" -p "$port" 2>>"$work/sshd.log" &
 sshd=$!
 trap 'kill "$sshd" 2>/dev/null; wait "$sshd" 2>/dev/null || true' EXIT
@@ -131,18 +130,7 @@ for _ in $(seq 100); do
 done
 export KELVARIN_SSH_COMMAND="ssh -F $work/config"
 status=0
-if [ "$failures" = bench ]; then
-  ms() { local start=$(date +%s%N); "$@" >/dev/null; echo $((($(date +%s%N) - start) / 1000000)); }
-  median() { sort -n | awk '{ v[NR] = $1 } END { print (v[int((NR + 1) / 2)] + v[int(NR / 2) + 1]) / 2 }'; }
-  for _ in $(seq "$runs"); do
-    echo "$(ms ssh -F "$work/config" fixture true) $(ms "$kelvarin" /M fixture /C)"
-  done >"$work/times"
-  ssh=$(cut -d' ' -f1 "$work/times" | median) run=$(cut -d' ' -f2 "$work/times" | median)
-  KELVARIN_SSH_COMMAND="f() { ssh -F $work/config \"\$@\" | tee $work/sent; }; f" "$kelvarin" /M fixture /C >/dev/null
-  echo "ssh HOST true: $ssh ms; kelvarin /M HOST /C: $run ms ($(awk "BEGIN { printf \"%.2f\", $run / $ssh }") times);" \
-    "the other side sent $(wc -c <"$work/sent") bytes (medians of $runs paired runs)"
-  exit 0
-fi
+if [ "$failures" = run ]; then "$@"; exit; fi
 run() { "$kelvarin" "$@" 2>>"$work/ssh.err" | od -c; echo "exit ${PIPESTATUS[0]}"; }
 same() {  # SWITCHES locally; /M HOST, the login switches and SWITCHES over ssh
   local host=$1 login=$2 want got
@@ -199,31 +187,14 @@ KELVARIN_SSH_BECOME=sudo fails "$ssh" /M by-password /U "$account" /P "$password
 reason by-password "sudo: a password is required"
 echo "$account ALL=(root) NOPASSWD: ALL" >"$sudoers" && chmod 0440 "$sudoers"
 
-# During a /P run the password is on no process's command line; Kelvarin's
-# own holds it only until it has been read, before ssh starts.
-KELVARIN_SSH_BECOME=sudo "$kelvarin" /M by-password /U "$account" /P "$password" /C >"$work/pw.out" 2>>"$work/ssh.err" &
-pid=$! looks=0
-while [ -d "/proc/$pid" ] && ! grep -q '^[0-9]* ([^)]*) Z' "/proc/$pid/stat" 2>/dev/null; do
-  for file in $(grep -laF -f "$work/password" /proc/[0-9]*/cmdline 2>/dev/null); do
-    holder=${file#/proc/} && holder=${holder%/cmdline}
-    if [ "$holder" != "$pid" ] || pgrep -P "$pid" >/dev/null; then
-      echo "the password is on the command line of $(tr '\0' ' ' <"$file")" >&2
-      status=1
-    fi
-  done
-  looks=$((looks + 1))
-done
-wait "$pid" && cmp -s "$work/pw.out" <("$kelvarin" /C) || { echo "the /P run failed" >&2; status=1; }
-echo "ssh test: $looks looks at every command line during a /P run"
-
 exit $status
 INNER
 )
-failures=${bench:+bench}
+failures=${bench:+run}
 failures=${failures:-yes}
 for tree in "$fw"/*; do
   tools/with-firmware.sh "$tree" bash -c "$inside" inside "$kelvarin" "$work" "$port" "$account" \
-    "$failures" "$top" "$runs" "$closed" "$sudoers" ||
+    "$failures" "$closed" "$sudoers" "${@:4}" ||
     fail "over ssh the output differs from the local run on ${tree##*/}" \
     "(sshd's log: $(cat "$work/sshd.log"))"
   failures=no
