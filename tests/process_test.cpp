@@ -128,43 +128,16 @@ TEST(Process, LinuxEndedBySignalLeavesNothingRunning) {
   ::setenv("KELVARIN_SSH_COMMAND",
            ("echo $$ >" + pids + "; sleep 30 & echo $! >>" + pids + "; wait; :").c_str(), 1);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
-    std::filesystem::remove(pids);
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      for (const int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
-      ::dup2(out[1], 1);
-      ::execl(KELVARIN_BIN, KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "pw", "/C", nullptr);
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    std::vector<int> started;
-    for (int tries = 0; started.size() < 2 && tries < 500; ++tries, ::usleep(10000)) {
-      std::ifstream in(pids);
-      started.clear();
-      for (int p = 0; in >> p;) started.push_back(p);
-    }
-    ::kill(pid, signal);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    char byte = 0;
-    EXPECT_EQ(::read(out[0], &byte, 1), 0) << "something was written";
-    ::close(out[0]);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal << " " << status;
-    ASSERT_EQ(started.size(), 2U) << "ssh did not start";
-    // ssh's group, or for SIGKILL ssh alone: gone, or a zombie until its new parent reaps it.
-    for (std::size_t i = 0; i < (signal == SIGKILL ? 1U : 2U); ++i) {
-      std::string state;
-      for (int tries = 0; tries < 100; ++tries, ::usleep(10000)) {
-        state.clear();
-        std::ifstream(std::filesystem::path("/proc") / std::to_string(started[i]) / "stat") >>
-            state >> state >> state;
-        if (state.empty() || state == "Z") break;
-      }
-      EXPECT_TRUE(state.empty() || state == "Z") << signal << " left " << started[i];
-    }
-    if (signal == SIGKILL) ::kill(started[1], SIGKILL);
+    const Outcome run =
+        RunProcess({"timeout", "--foreground", "--preserve-status", "-s", std::to_string(signal),
+                    "1", KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "pw", "/C"});
+    EXPECT_EQ(run.out + std::to_string(run.code), std::to_string(128 + signal)) << signal;
+    std::ifstream in(pids);
+    std::string ssh, child;
+    in >> ssh >> child;
+    EXPECT_TRUE(Ended(ssh) && (signal == SIGKILL || Ended(child)))
+        << signal << " left " << ssh << " " << child;
+    if (signal == SIGKILL) ::kill(std::stoi(child), SIGKILL);
   }
   ::unsetenv("KELVARIN_SSH_COMMAND");
 }

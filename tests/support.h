@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -66,6 +67,17 @@ struct TempDir {
   ~TempDir() { std::filesystem::remove_all(path); }
   std::string path;
 };
+
+// Whether process `pid` has ended within a second: gone, or a zombie until
+// whoever took it over reaps it.
+inline bool Ended(const std::string& pid) {
+  for (int tries = 0; tries < 100; ++tries, ::usleep(10000)) {
+    std::string state;
+    std::ifstream(std::filesystem::path("/proc") / pid / "stat") >> state >> state >> state;
+    if (state.empty() || state == "Z") return true;
+  }
+  return false;
+}
 
 // Files by their path below a sysfs root, laid out with their folders.
 using Files = std::map<std::string, std::string>;
