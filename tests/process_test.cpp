@@ -19,17 +19,13 @@ const std::string kExe = KELVARIN_WINDOWS_EXE, kPrefix = KELVARIN_WINE_PREFIX;
 
 TEST(Process, ExitCodesAndBytesAsAScriptSeesThem) {
   // Arguments, output, exit code, what is written ("*": one whole line).
+  // clang-format off
   const std::tuple<const char*, Output, int, std::string> cases[] = {
-      {"/?", Output::Closed, 9, ""},
-      {"/X", Output::BrokenPipe, 9, ""},
-      {"/X", Output::Captured, 9, "\r\n\a/X was unexpected.\r\n" + Usage()},
+      {"/?", Output::Closed, 9, ""}, {"/X", Output::BrokenPipe, 9, ""}, {"/X", Output::Captured, 9, "\r\n\a/X was unexpected.\r\n" + Usage()},
       {"/C /P", Output::Captured, 9, Usage()},  // no password after /P, nothing to hide
-      {"/C", Output::DevFull, 1, ""},
-      {"/C", Output::SizeLimited, 1, ""},
-      {"/?", Output::SizeLimited, 9, ""},
-      {"/C", Output::Closed, 1, ""},
-      {"/V", Output::BrokenPipe, 1, ""},
-      {"/C", Output::NearlyFull, 0, "*"}};
+      {"/C", Output::DevFull, 1, ""}, {"/C", Output::SizeLimited, 1, ""}, {"/?", Output::SizeLimited, 9, ""},
+      {"/C", Output::Closed, 1, ""}, {"/V", Output::BrokenPipe, 1, ""}, {"/C", Output::NearlyFull, 0, "*"}};
+  // clang-format on
   for (const bool onWine : {false, true}) {
     if (onWine && !WineReady(kPrefix, {kExe})) GTEST_SKIP() << "no kelvarin.exe, or no Wine";
     if (onWine) RunProcess(Wine(kPrefix, {kExe, "/?"}));  // a cold Wine start is no pause
@@ -85,12 +81,11 @@ eval "$last")sh";
   const std::string failed = kErrorLine + "\r\n1";
   // With a helper of the user's own, which ssh is not given. What follows the
   // letter is no value; the next argument is. /P - takes one line, whatever follows.
+  // clang-format off
   const std::tuple<const char*, const char*, std::string, std::string> cases[] = {
-      {"/P", "s3cr3t-pw", "", local.out + "0"},
-      {"/Px", "s3cr3t-pw", "", local.out + "0"},
-      {"/P", "-", "s3cr3t-pw\r\nnext line\n", local.out + "0"},
-      {"/P", "s3cr3t", "", failed},
-      {"/P", "-", "", failed}};
+      {"/P", "s3cr3t-pw", "", local.out + "0"}, {"/Px", "s3cr3t-pw", "", local.out + "0"},
+      {"/P", "-", "s3cr3t-pw\r\nnext line\n", local.out + "0"}, {"/P", "s3cr3t", "", failed}, {"/P", "-", "", failed}};
+  // clang-format on
   for (const auto& [p, value, input, expected] : cases) {
     const Outcome run = RunProcess(
         {"env", "SSH_ASKPASS=true", KELVARIN_BIN, "/M", "db", "/U", "root", p, value, "/C"},
@@ -181,11 +176,11 @@ TEST(Process, WindowsBuildReadsTheWideCommandLine) {
   if (!WineReady(kPrefix, {kExe, starter})) GTEST_SKIP() << "no kelvarin.exe, or no Wine";
   // The tail; what is written, then the exit code.
   const std::string error = kErrorLine + "\r\n1";
+  // clang-format off
   const std::pair<std::string, std::string> cases[] = {
-      {"/C /M \"x\uFF02/M\uFF02localhost\"", error},
-      {"/C /M localhost\u3000x", error},
-      {"/C\uFF0FA", "#NOTFOUND#,#NOTFOUND#,#NOTFOUND#,#NOTFOUND#\r\n0"},
-      {"/C \uFF0DA", "\r\n\a?A was unexpected.\r\n" + Usage() + "9"}};
+      {"/C /M \"x\uFF02/M\uFF02localhost\"", error}, {"/C /M localhost\u3000x", error},
+      {"/C\uFF0FA", "#NOTFOUND#,#NOTFOUND#,#NOTFOUND#,#NOTFOUND#\r\n0"}, {"/C \uFF0DA", "\r\n\a?A was unexpected.\r\n" + Usage() + "9"}};
+  // clang-format on
   for (const auto& [tail, expected] : cases) {
     std::vector<std::string> argv = Wine(kPrefix, {starter}, "en_US.UTF-8");
     argv.insert(argv.begin(),
