@@ -38,6 +38,7 @@ inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output:
                           int seconds = 30, const std::string& input = {}) {
   argv.insert(argv.begin(), {"timeout", "-s", "KILL", std::to_string(seconds)});
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (auto& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
   int out[2];

@@ -183,8 +183,8 @@ TEST(Process, WindowsBuildReadsTheWideCommandLine) {
   // clang-format on
   for (const auto& [tail, expected] : cases) {
     std::vector<std::string> argv = Wine(kPrefix, {starter}, "en_US.UTF-8");
-    argv.insert(argv.begin(),
-                {"sh", "-c", "printf %s \"$0\" | \"$@\"", "\"Z:" + kExe + "\" " + tail});
+    argv.insert(argv.begin(), {"sh", "-c", "printf %s \"$0\" | \"$@\"",
+                               ("\"Z:" + kExe).append("\" ").append(tail)});
     const Outcome run = RunProcess(argv);
     EXPECT_EQ(run.out + std::to_string(run.code), expected) << tail;
   }

@@ -20,8 +20,6 @@
 namespace kelvarin::testing {
 namespace {
 
-using std::chrono_literals::operator""ms;
-
 // The stand-in ssh logs its arguments, one per line, then does what the row says.
 TEST(Ssh, RunsAsToldAndNoLonger) {
   const TempDir dir;
@@ -66,7 +64,7 @@ TEST(Ssh, RunsAsToldAndNoLonger) {
     std::optional<std::string> got;
     const auto start = std::chrono::steady_clock::now();
     const bool fetched = ssh::Fetch(
-        {"exec sh " + dir.path + "/ssh", "", 500ms}, who, "x", 16,
+        {"exec sh " + dir.path + "/ssh", "", std::chrono::milliseconds(500)}, who, "x", 16,
         [&](std::string_view bytes) {
           if (bytes != "bad") got = bytes;
           return bytes != "bad";
@@ -117,7 +115,8 @@ TEST(Ssh, RunsOfOtherHosts) {
   std::filesystem::create_directory(dir.path + "/bin");
   std::ofstream(dir.path + "/bin/ssh") << "#!/bin/sh\n" << empty << "\n";
   std::filesystem::permissions(dir.path + "/bin/ssh", std::filesystem::perms::owner_all);
-  const std::string path = std::getenv("PATH");
+  const char* inherited = std::getenv("PATH");
+  const std::string path = inherited != nullptr ? inherited : "/usr/bin:/bin";
   ::setenv("PATH", (dir.path + "/bin:" + path).c_str(), 1);
   for (const auto& [run, command, become, expected, reasons] : runs) {
     RecordingConsole console;
