@@ -36,8 +36,8 @@ TEST(Ssh, RunsAsToldAndNoLonger) {
       {login("", "pw", ""), "printf ok", "ok", all + end, ""},
       // It starts clean: input empty, every signal at its default and none
       // blocked, no descriptor of ours; the user's agent is still found.
-      {login(), "read x && exit 1; [ -e /proc/$$/fd/57 ] && exit 2; grep -q '^SigIgn:\t0*$' /proc/$$/status && "
-       "grep -q '^SigBlk:\t0*$' /proc/$$/status || exit 3; printf %s \"$SSH_AUTH_SOCK\"", "/run/agent", "-T", ""},
+      {login(), "read x && exit 1; [ -e /proc/$$/fd/57 ] && exit 2; [ \"$SSH_AUTH_SOCK\" = /run/agent ] || exit 3; "
+       "exec grep -cE '^Sig(Ign|Blk):.0{16}$' /proc/self/status", "2\n", "-T", ""},
       {login(), "printf ok; exit 3", std::nullopt, "-T", why + "ssh exited with status 3\n"},
       {login(), "printf ok; kill -9 $$", std::nullopt, "-T", why + "ssh was ended by signal 9\n"},
       {login(), "printf bad", std::nullopt, "-T", why + "the answer was malformed\n"},
