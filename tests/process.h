@@ -32,7 +32,8 @@ struct Outcome {
 };
 
 // argv[0] is looked up on PATH; stdin is `input` (none: /dev/null), stderr is
-// dropped, SIGPIPE has its default action. A process still running after
+// dropped, SIGPIPE and the signals that end a run have their default action
+// (a background job of a shell ignores Ctrl-C). A process still running after
 // `seconds` is killed.
 inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output::Captured,
                           int seconds = 30, const std::string& input = {}) {
@@ -59,7 +60,7 @@ inline Outcome RunProcess(std::vector<std::string> argv, Output output = Output:
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::signal(SIGPIPE, SIG_DFL);
+    for (const int s : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
     ::dup2(::open("/dev/null", O_RDWR | O_CLOEXEC), 2);
     ::dup2(input.empty() ? 2 : in[0], 0);
     const rlimit none{};
