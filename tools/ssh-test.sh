@@ -8,8 +8,7 @@
 # readable by root only. Every output form through ssh must equal the local run (as
 # root) over the same firmware, byte for byte and exit code; every failure
 # must end in the connection failure and exit code 1 within the deadline,
-# with its reason on standard error naming the host; the password must be on
-# no process's command line. Needs root.
+# with its reason on standard error naming the host. Needs root.
 #   tools/ssh-test.sh KELVARIN   (not a sanitizer build: runs are held to 256 MiB of address space)
 # With --run, over one SMBIOS table (a folder holding DMI and
 # smbios_entry_point, and a class/dmi/id as a server has), it runs COMMAND
