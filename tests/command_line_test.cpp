@@ -84,8 +84,7 @@ TEST(CommandLine, TailCutJoinedAndSplitIntoTokens) {
   // clang-format off
   const std::pair<std::string, std::string> cut[] = {
       {"kelvarin.exe", ""}, {"kelvarin.exe    /C /V  ", "/C /V  "}, {"  /C", "/C"},
-      {"\"C:\\Program Files\\k.exe\" /C", "/C"}, {"\"C:\\k.exe\"/C", "/C"},
-      {"\"C:\\Program Files\\k.exe /C", ""}, {"k\xE9lvarin!.exe /C", "/C"},
+      {"\"C:\\Program Files\\k.exe\" /C", "/C"}, {"\"C:\\k.exe\"/C", "/C"}, {"\"C:\\Program Files\\k.exe /C", ""}, {"k\xE9lvarin!.exe /C", "/C"},
       {"kelvarin.exe\t/C", "\t/C"},  // a control character ends the path and stays
   };
   // clang-format on

@@ -56,8 +56,7 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", Smbios(System("M", "P", "S\r\nModel: X") + kEnd + Board("after the end")), Csv("M", "P", "S  Model: X")},
       // Broken structures end the walk; what came before stands.
       {"/C", Smbios(System("M", "", "") + "\2\3\0\0\0\0"s + Board("B")), Csv("M", n, n)},
-      {"/C", Smbios(System("M", "", "") + "\2\x0F\0\0"s), Csv("M", n, n)},
-      {"/C", Smbios(System("M", "", "") + "\2\5\0\0\1x"s), Csv("M", n, n)},
+      {"/C", Smbios(System("M", "", "") + "\2\x0F\0\0"s), Csv("M", n, n)}, {"/C", Smbios(System("M", "", "") + "\2\5\0\0\1x"s), Csv("M", n, n)},
       {"/C", Smbios(System("M", "", "") + "\2"s), Csv("M", n, n)},
       {"/C", Smbios(machine.substr(0, machine.size() - 1)), Csv("M", "P", n)},  // one NUL short
       {"/C", Smbios(Structure(126, 4, {}) + System("M", "\x80P", "")), Csv("M", "P", n)},
@@ -97,8 +96,7 @@ TEST(Firmware, ReportsWhatItHolds) {
       {"/C", {{kTree + "compatible", "sipeed,x"}}, Csv("\"Shenzhen Sipeed Technology Co., Ltd.\"", n, n)},  // no-break spaces in the list
       {"/C", {{kTree + "compatible", "generic\0acme,x\0"s}, {kTree + "model", emoji}}, Csv(n, emoji.substr(0, 4093), n)},
       {"/C", {{kTree + "model", std::string(5000, 'x')}}, Csv(n, std::string(4096, 'x'), n)},
-      {"/C", {{kTree + "name", "soc"}, {kTree + "serial-number", "S"}}, Csv(n, n, n)},
-      {"/C", {{kTree + "model", "Big\0<3 GiB>"s}}, Csv(n, "Big", n)},
+      {"/C", {{kTree + "name", "soc"}, {kTree + "serial-number", "S"}}, Csv(n, n, n)}, {"/C", {{kTree + "model", "Big\0<3 GiB>"s}}, Csv(n, "Big", n)},
       // A FIFO counts as absent, and the next source serves.
       {"/C", With(Smbios(machine), {{kDmi, kFifo}, {kDmiId + "sys_vendor", "D"}}), Csv("D", n, n)},
       {"/C", With(Smbios(machine), {{kEntryPoint, kFifo}}), Csv("M", "P", "B")},
@@ -147,8 +145,7 @@ TEST(Firmware, TakesASnapshotOnlyWhole) {
   // clang-format off
   // The vendor's first two bytes, "-" when it was not sent, "!" for a refusal.
   const std::pair<std::string, std::string> cases[] = {
-      {"Last backup: OK" + f + "D class/dmi/id\n" + vendor + "3\nab\n" + e + "after", "ab"},
-      {f + vendor + "0\n" + e, ""}, {f + e, "-"},
+      {"Last backup: OK" + f + "D class/dmi/id\n" + vendor + "3\nab\n" + e + "after", "ab"}, {f + vendor + "0\n" + e, ""}, {f + e, "-"},
       {"", "!"}, {f.substr(1) + e, "!"}, {f, "!"}, {f + vendor + "3\nab" + e, "!"}, {f + vendor + "1\na", "!"},
       {f + vendor + "4097\n" + std::string(4097, 'x') + e, "xx"}, {f + vendor + "4098\n" + std::string(4098, 'x') + e, "!"},
       {f + vendor + "1\na" + vendor + "1\na" + e, "!"},

@@ -70,12 +70,10 @@ TEST_F(Run, PrintsExactlyAndEndsWithItsCode) {
                      "\xD8\x9C\xE2\x80\x8Dv\xE2\x80\x8E\xE2\x80\x8F\xE2\x80\x90\xE2\x80\xA7\xE2\x80\xA8\xE2\x80\xA9"
                      "\xE2\x80\xAA\xE2\x80\xAE\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xA6\xE2\x81\xA9\xE2\x81\xAA" "1\xC2\x85"),
        "Acme  Model: FAKE,R  ~  \xC2\xA0" "9,S [1A,\xE2\x80\x8Dv  \xE2\x80\x90\xE2\x80\xA7    \xE2\x80\xAF\xE2\x81\xA5  \xE2\x81\xAA" "1\r\n", 0},
-      {"/N", Machine({}, {}, {}, {}, {}), "", 0},
-      {"/N /C /D ;", Machine({}, {}, {}, {}, "2.1"), "#NOTFOUND#;#NOTFOUND#;#NOTFOUND#;2.1\r\n", 0},
+      {"/N", Machine({}, {}, {}, {}, {}), "", 0}, {"/N /C /D ;", Machine({}, {}, {}, {}, "2.1"), "#NOTFOUND#;#NOTFOUND#;#NOTFOUND#;2.1\r\n", 0},
       {"/P x", Full(), "ERROR: A password can not be specified without also specifying a username.\r\n", 9},
       // No locator, or no connection: nothing harvested; a success code is a failure too.
-      {"/V", Full([](auto& s) { s.creation = std::nullopt; }), "", 1},
-      {"/C", Full([](auto& s) { s.creation = E_FAIL; }), "", 1},
+      {"/V", Full([](auto& s) { s.creation = std::nullopt; }), "", 1}, {"/C", Full([](auto& s) { s.creation = E_FAIL; }), "", 1},
       {"", Full([](auto& s) { s.connect = MakeHresult(0x80070005U); }), kConnectError, 1},
       {"/V", Full([](auto& s) { s.missing = {"CONNECTSERVER"}; }), kConnectError, 1},
       {"/C", Full([](auto& s) { s.connect = S_FALSE; }), kErrorLine + "\r\n", 1},
