@@ -40,16 +40,13 @@ bool PeerIs(int fd, pid_t pid) {
 
 // The run's PID in "/proc/PID/exe"; 0 for any other name.
 pid_t RunOf(std::string_view argv0) {
-  constexpr std::string_view kStart = "/proc/", kEnd = "/exe";
-  if (argv0.size() <= kStart.size() + kEnd.size() || !argv0.starts_with(kStart) ||
-      !argv0.ends_with(kEnd)) {
-    return 0;
-  }
-  const std::string_view digits =
-      argv0.substr(kStart.size(), argv0.size() - kStart.size() - kEnd.size());
+  constexpr std::string_view kStart = "/proc/";
+  if (!argv0.starts_with(kStart)) return 0;
+  argv0.remove_prefix(kStart.size());
   pid_t pid = 0;
-  const auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
-  return error == std::errc() && stop == digits.data() + digits.size() && pid > 0 ? pid : 0;
+  const auto [stop, error] = std::from_chars(argv0.data(), argv0.data() + argv0.size(), pid);
+  const std::string_view rest(stop, static_cast<std::size_t>(argv0.data() + argv0.size() - stop));
+  return error == std::errc() && rest == "/exe" && pid > 0 ? pid : 0;
 }
 
 }  // namespace

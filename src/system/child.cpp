@@ -70,7 +70,6 @@ std::vector<char*> Pointers(const std::vector<std::string>& texts) {
 
 int Child::Start(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                  int output, int error) {
-  End();
   auto args = Pointers(argv);
   auto env = Pointers(environment);
   int ends[2] = {-1, -1};
