@@ -136,18 +136,24 @@ std::vector<std::string> SshEnvironment(bool withHelper) {
   return environment;
 }
 
-// ssh's standard error, passed on a whole line at a time as reasons of the host.
+// ssh's standard error, passed on a whole line at a time as reasons of the
+// host. A line too long for one reason goes out cut, and its rest is passed
+// over, however the pipe hands it in.
 class Relay {
  public:
   Relay(Console& console, std::string_view host) : console_(console), host_(host) {}
   void Feed(std::string_view bytes) {
     pending_.append(bytes);
     for (std::size_t end = 0; (end = pending_.find('\n')) != std::string::npos;) {
-      Line(std::string_view(pending_).substr(0, end));
+      if (!skipping_) Line(std::string_view(pending_).substr(0, end));
+      skipping_ = false;
       pending_.erase(0, end + 1);
     }
-    // A line with no end in sight goes out in parts a pipe keeps whole.
-    if (pending_.size() >= kMaxReasonBytes) Finish();
+    if (skipping_) pending_.clear();
+    if (pending_.size() >= kMaxReasonBytes) {
+      Finish();
+      skipping_ = true;
+    }
   }
   void Finish() {
     if (!pending_.empty()) Line(pending_);
@@ -162,6 +168,7 @@ class Relay {
   Console& console_;
   std::string_view host_;
   std::string pending_;
+  bool skipping_ = false;
 };
 
 // An error's description, untranslated: the C library's translation would
@@ -173,11 +180,6 @@ std::string Describe(int error) {
 #else
   return std::strerror(error);
 #endif
-}
-
-std::string Seconds(std::chrono::milliseconds time) {
-  const auto ms = time.count();
-  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
 // Reads what is there now; false at the end or on an error.
@@ -273,7 +275,9 @@ bool Fetch(const Settings& settings, const Login& login, std::string_view script
     if (!out->read) status = ssh.Ended();
     if (!status && Clock::now() >= end) {
       relay.Finish();
-      return fail("no answer within " + Seconds(settings.deadline));
+      return fail("no answer within " +
+                  std::to_string(std::chrono::ceil<std::chrono::seconds>(settings.deadline).count()) +
+                  " s");
     }
   }
   if (interrupts.Interrupted()) return false;

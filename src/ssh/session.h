@@ -23,7 +23,7 @@ struct Settings {
   // sudo or doas grants without a password; empty: as the login itself.
   std::string become;
   // The whole exchange, after which ssh and what it started are ended.
-  std::chrono::milliseconds deadline{30000};
+  std::chrono::seconds deadline{30};
 };
 
 // KELVARIN_SSH_COMMAND (blanks alone count as unset) and KELVARIN_SSH_BECOME:

@@ -41,14 +41,8 @@ InterruptScope::~InterruptScope() {
     if (end >= 0) ::close(end);
     end = -1;
   }
-  const int caught = g_caught;
-  if (caught == 0) return;
-  ::signal(caught, SIG_DFL);
-  sigset_t only;
-  sigemptyset(&only);
-  sigaddset(&only, caught);
-  ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
-  ::raise(caught);
+  // Its action is the default again: no one ignores a signal this scope caught.
+  if (g_caught != 0) ::raise(g_caught);
 }
 
 int InterruptScope::WakeFd() const { return g_wake[0]; }

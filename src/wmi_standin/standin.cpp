@@ -195,7 +195,7 @@ class Locator final : public DispatchBase<> {
 
 bool IsLocalHost(std::string_view server, std::string_view ownName) {
   const auto is = [&](std::string_view name) { return EqualsIgnoringAsciiCase(server, name); };
-  if (is("") || is(".") || is("localhost") || is("127.0.0.1") || is("::1")) return true;
+  if (is(".") || is("localhost") || is("127.0.0.1") || is("::1")) return true;
   // This machine's name, full or up to its first dot; never the other way
   // round, or "vm.other.example" would be this machine on a host named "vm".
   return !ownName.empty() && (is(ownName) || is(ownName.substr(0, ownName.find('.'))));

@@ -16,7 +16,7 @@ inline constexpr HRESULT kWbemInvalidClass = MakeHresult(0x80041010U);
 inline constexpr HRESULT kWbemLocalCredentials = MakeHresult(0x80041064U);
 inline constexpr HRESULT kRpcServerUnavailable = MakeHresult(0x800706BAU);
 
-// Whether a ConnectServer host names this machine: "", ".", localhost,
+// Whether a ConnectServer host names this machine: ".", localhost,
 // 127.0.0.1, ::1, or `ownName` (this machine's name) in full or up to its
 // first dot. Letters compare without regard to case only in ASCII, where
 // case maps whole characters. An empty `ownName` adds nothing.
