@@ -15,8 +15,6 @@
 #include "wmi_standin/com_server.h"
 #include "wmi_standin/standin.h"
 
-// Rows name only the fields that differ from the defaults.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace kelvarin::testing {
 namespace {

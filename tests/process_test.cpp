@@ -138,23 +138,6 @@ TEST(Process, LinuxEndedBySignalLeavesNothingRunning) {
   ::unsetenv("KELVARIN_SSH_COMMAND");
 }
 
-// Wine 8's own WMI: every query yields one object, but every property read
-// fails (E_NOTIMPL), so the trace finds nothing and the report is empty. A
-// Wine that answers more must show here, as must a build that reads less.
-TEST(Process, WindowsBuildOnWinesOwnWmi) {
-  if (!WineReady(kPrefix, {kExe})) GTEST_SKIP() << "no kelvarin.exe, or no Wine";
-  std::string expected;
-  for (const char* name :
-       {"ComputerSystem", "BIOS", "BaseBoard", "ComputerSystemProduct", "SystemEnclosure"}) {
-    expected += "Checking Win32_"s + name + "...\r\n";
-    for (const char* fact : {"Manufacturer", "Model", "Serial Number", "BIOS Version"}) {
-      expected += " - Still looking for "s + fact + "...\r\n";
-    }
-  }
-  expected.erase(expected.find("Manufacturer...") + 12, 1);  // the first has two dots
-  EXPECT_EQ(RunProcess(Wine(kPrefix, {kExe, "/V"})).out, expected + Report("", "", "", ""));
-}
-
 // /P - (and /P *, as net use takes it) reads one line of redirected input;
 // without one, standard error says so.
 TEST(Process, WindowsBuildReadsThePasswordFromInput) {

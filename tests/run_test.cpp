@@ -8,8 +8,6 @@
 #include "fake_wmi.h"
 #include "support.h"
 
-// Rows name only the options that differ from the defaults.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace kelvarin::testing {
 namespace {

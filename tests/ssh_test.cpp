@@ -14,8 +14,6 @@
 #include "ssh/session.h"
 #include "support.h"
 
-// Rows name only the fields that differ from the defaults.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace kelvarin::testing {
 namespace {

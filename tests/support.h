@@ -18,6 +18,9 @@
 
 #include "core/console.h"
 
+// Table rows name only the fields that differ from the defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace kelvarin::testing {
 
 using namespace std::string_literals;

@@ -50,19 +50,6 @@ echo "$account ALL=(root) NOPASSWD: ALL" >"$sudoers" && chmod 0440 "$sudoers"
 # The password reaches the runs in a file: on no command line, not even the tests'.
 echo "$password" >"$work/password"
 [ -d /run/sshd ] || { mkdir -m 0755 /run/sshd && made_run_sshd=1; }
-cat >"$work/sshd_config" <<EOF
-ListenAddress 127.0.0.1
-HostKey $work/host
-AuthorizedKeysFile $work/authorized_keys
-StrictModes no
-PidFile none
-UsePAM no
-KbdInteractiveAuthentication no
-PasswordAuthentication no
-PermitRootLogin prohibit-password
-Match User $account
-  PasswordAuthentication yes
-EOF
 # Every host is the fixture (the loopback address itself is this machine to
 # Kelvarin); OpenSSH matches Host entries case by case, so the lower-case
 # name of the alias in mixed case reaches the closed port.
@@ -102,7 +89,9 @@ set -euo pipefail
 kelvarin=$1 work=$2 port=$3 account=$4 mode=$5 closed=$6 sudoers=$7
 shift 7
 password=$(cat "$work/password")
-/usr/sbin/sshd -D -e -f "$work/sshd_config" -p "$port" 2>>"$work/sshd.log" &
+/usr/sbin/sshd -D -e -f /dev/null -p "$port" -o ListenAddress=127.0.0.1 -o HostKey="$work/host" \
+  -o AuthorizedKeysFile="$work/authorized_keys" -o StrictModes=no -o PidFile=none -o UsePAM=no \
+  -o KbdInteractiveAuthentication=no -o PermitRootLogin=prohibit-password 2>>"$work/sshd.log" &
 sshd=$!
 trap 'kill "$sshd" 2>/dev/null; wait "$sshd" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do

@@ -275,9 +275,10 @@ bool Fetch(const Settings& settings, const Login& login, std::string_view script
     if (!out->read) status = ssh.Ended();
     if (!status && Clock::now() >= end) {
       relay.Finish();
-      return fail("no answer within " +
-                  std::to_string(std::chrono::ceil<std::chrono::seconds>(settings.deadline).count()) +
-                  " s");
+      return fail(
+          "no answer within " +
+          std::to_string(std::chrono::ceil<std::chrono::seconds>(settings.deadline).count()) +
+          " s");
     }
   }
   if (interrupts.Interrupted()) return false;
