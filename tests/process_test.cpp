@@ -57,26 +57,24 @@ TEST(Process, LinuxPasswordReachesSshOnlyThroughItsHelper) {
                     "ssh cannot start as Kelvarin's helper";
   }
   const TempDir dir;
+  // The password goes to a prompt whose last line ends in "password:", whatever its case and
+  // the blanks after it; a question about a host key or a passphrase never gets it, whatever it quotes.
   std::ofstream(dir.path + "/ssh") << R"sh(for last; do :; done
 case " $* " in *BatchMode*) exit 2 ;; esac
 [ "$SSH_ASKPASS_REQUIRE" = force ] || exit 3
 p=${SSH_ASKPASS#/proc/}; grep -q "@kelvarin-askpass-${p%/exe}\$" /proc/net/unix || exit 10
 for q in "Are you sure you want to continue connecting (yes/no/[fingerprint])? " "Host key for 'password-host' changed.
-Are you sure you want to continue connecting (yes/no)? " "Enter passphrase for key '/home/password:': "; do
-  ! "$SSH_ASKPASS" "$q" || exit 4
-done
-pw=$("$SSH_ASKPASS" "root@password-host's password: ") || exit 5
-! "$SSH_ASKPASS" "Password: " || exit 6
+Are you sure you want to continue connecting (yes/no)? " "Enter passphrase for key '/home/password:': " "password:
+OK? "; do ! "$SSH_ASKPASS" "$q" || exit 4; done
+pw=$("$SSH_ASKPASS" "Banner
+(root@password-host) PASSWORD:	") && ! "$SSH_ASKPASS" "Password: " || exit 5
 p=$$
-while [ "$(cat /proc/$p/comm)" != timeout ] && [ "$p" != 1 ];
-  do
-  ! grep -qa -e 's3cr3t[-]pw' /proc/$p/cmdline || exit 7
+while [ "$(cat /proc/$p/comm)" != timeout ] && [ "$p" != 1 ]; do
+  ! grep -qa -e 's3cr3t[-]pw' /proc/$p/cmdline && [ "$(tr '\0' '\n' </proc/$p/environ | grep -c ^SSH_ASKPASS=)" -le 1 ] || exit 7
   [ "$(cat /proc/$p/comm)" != kelvarin ] || tr '\0' ' ' </proc/$p/cmdline | grep -Eq ' /M db /U root /Px? +/C' || exit 9
-  [ "$(tr '\0' '\n' </proc/$p/environ | grep -c ^SSH_ASKPASS=)" -le 1 ] || exit 8
   p=$(cut -d ' ' -f 4 /proc/$p/stat)
 done
-case $pw in s3cr3t-pw | "s3cr3t-pw two") ;; *) exit 255 ;; esac
-eval "$last")sh";
+case $pw in s3cr3t-pw | "s3cr3t-pw two") eval "$last" ;; *) exit 255 ;; esac)sh";
   ::setenv("KELVARIN_SSH_COMMAND", ("sh " + dir.path + "/ssh").c_str(), 1);
   const Outcome local = RunProcess({KELVARIN_BIN, "/C"});
   const std::string failed = kErrorLine + "\r\n1";

@@ -10,7 +10,6 @@
 #include <tuple>
 
 #include "app/standin_posix.h"
-#include "ssh/askpass.h"
 #include "ssh/session.h"
 #include "support.h"
 
@@ -151,16 +150,6 @@ TEST(Ssh, RefusesWhatSshOrAShellWouldMisread) {
                         : std::string(wrong).empty())  // clang-format off
         << host << " " << user << ": " << (refusal ? refusal->reason : "");
   }
-}
-
-TEST(Ssh, PasswordGoesOnlyToAPasswordPrompt) {
-  // clang-format off
-  const std::pair<const char*, bool> cases[] = {
-      {"root@db's password: ", true}, {"Password: ", true}, {"(ops@db) PASSWORD:\t\n", true}, {"Banner\nPassword:", true},
-      {"Are you sure you want to continue connecting (yes/no/[fingerprint])? ", false},
-      {"Enter passphrase for key '/home/password:': ", false}, {"password: \nOK? ", false}, {"password", false}, {"", false}};
-  // clang-format on
-  for (const auto& [prompt, asks] : cases) EXPECT_EQ(ssh::IsPasswordPrompt(prompt), asks) << prompt;
 }
 
 }  // namespace
