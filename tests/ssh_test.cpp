@@ -48,14 +48,14 @@ TEST(Ssh, RunsAsToldAndNoLonger) {
       {login(), "yes \xC3\xA9 | head -n 3000 | tr -d '\\n' >&2; echo >&2; echo after >&2", "", "-T",
        why + [] { std::string e; while (e.size() < 4074) e += "\xC3\xA9"; return e; }() + "\n" + why + "after\n"},
       // Past the deadline, ssh and what it started are ended.
-      {login(), "sleep 30 & echo $! >" + pid + "; wait", std::nullopt, "-T", why + "no answer within 1 s\n"},
+      {login(), "sleep 30 & printf $! >" + pid + "; wait", std::nullopt, "-T", why + "no answer within 1 s\n"},
       {login(), "exec >&-; sleep 30", std::nullopt, "-T", why + "no answer within 1 s\n"}};
   // clang-format on
   ::setenv("SSH_AUTH_SOCK", "/run/agent", 1);
-  ::signal(SIGPIPE, SIG_IGN);  // as the program's console does
-  sigset_t blocked, old;
-  sigemptyset(&blocked), sigaddset(&blocked, SIGUSR1);
-  ::sigprocmask(SIG_BLOCK, &blocked, &old);
+  // As the program's console does, and more; left so for the rest of this test program.
+  ::signal(SIGPIPE, SIG_IGN);
+  sigset_t blocked;
+  sigemptyset(&blocked), sigaddset(&blocked, SIGUSR1), ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
   const int ours = ::fcntl(STDERR_FILENO, F_DUPFD, 57);
   for (const auto& [who, does, answer, args, reasons] : cases) {
     std::filesystem::remove(log);
@@ -63,28 +63,18 @@ TEST(Ssh, RunsAsToldAndNoLonger) {
     RecordingConsole console;
     std::optional<std::string> got;
     const auto start = std::chrono::steady_clock::now();
-    const bool fetched = ssh::Fetch(
-        {"exec sh " + dir.path + "/ssh", "", std::chrono::seconds(1)}, who, "x", 16,
-        [&](std::string_view bytes) {
-          if (bytes != "bad") got = bytes;
-          return bytes != "bad";
-        },
-        console);
+    const auto read = [&](std::string_view bytes) { return bytes != "bad" && (got = bytes); };
+    const bool fetched = ssh::Fetch({"exec sh " + dir.path + "/ssh", "", std::chrono::seconds(1)},
+                                    who, "x", 16, read, console);
     EXPECT_EQ(fetched ? got : std::nullopt, answer) << does;
     EXPECT_EQ(console.errors, reasons) << does;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << does;
-    std::ifstream written(log);
-    std::string seen;
-    for (std::string line; std::getline(written, line);) seen += line + "\n";
-    EXPECT_TRUE(seen.starts_with(args)) << does << "\n" << seen;
+    EXPECT_TRUE(Contents(log).starts_with(args)) << does << "\n" << Contents(log);
   }
   ::close(ours);
-  ::sigprocmask(SIG_SETMASK, &old, nullptr);
-  ::signal(SIGPIPE, SIG_DFL);
   ::unsetenv("SSH_AUTH_SOCK");
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "an ended ssh was left unreaped";
-  std::string child;
-  std::ifstream(pid) >> child;
+  const std::string child = Contents(pid);
   EXPECT_TRUE(!child.empty() && Ended(child)) << "the deadline left " << child;
 }
 

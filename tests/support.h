@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -61,6 +62,12 @@ inline std::string Usage() {
   std::string usage;
   for (std::string line; std::getline(in, line);) usage += line + "\r\n";
   return usage;
+}
+
+// What a file holds; nothing when there is none.
+inline std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 struct TempDir {
