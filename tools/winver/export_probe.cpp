@@ -8,42 +8,33 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <utility>
+
+#include "wmi_standin/com_server.h"
 
 extern "C" LONG WINAPI WBEMCOLLECTION_ENUMERATE(ULONG_PTR source, SAFEARRAY** slots);
 
 namespace {
 
-struct Counter final : IEnumVARIANT {
+// Each item a number, counting from 1 again after Reset.
+struct Counter final : kelvarin::com::ObjectBase<IEnumVARIANT> {
   LONG count = 0;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = this;
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE Next(ULONG, VARIANT* item, ULONG* fetched) override {
-    V_VT(item) = VT_I4;
-    V_I4(item) = ++count;
-    *fetched = 1;
+    V_VT(item) = VT_I4, V_I4(item) = ++count, *fetched = 1;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    count = 0;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE Reset() override { return count = 0, S_OK; }
   HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
+  [[nodiscard]] bool Supports(REFIID) const override { return true; }
 };
 
-// Two elements of `size` bytes; VT_EMPTY: an array that names no type.
+// A vector of two elements of `size` bytes, typed `type` (VT_EMPTY: untyped).
 SAFEARRAY* Vector(VARTYPE type, ULONG size) {
   SAFEARRAY* array = nullptr;
-  if (type == VT_EMPTY)
-    SafeArrayAllocDescriptor(1, &array);
-  else
-    SafeArrayAllocDescriptorEx(type, 1, &array);
-  array->cbElements = size;
-  array->rgsabound[0] = {2, 0};
+  (void)(type == VT_EMPTY ? SafeArrayAllocDescriptor(1, &array)
+                          : SafeArrayAllocDescriptorEx(type, 1, &array));
+  array->cbElements = size, array->rgsabound[0] = {2, 0};
   SafeArrayAllocData(array);
   return array;
 }
@@ -51,21 +42,17 @@ SAFEARRAY* Vector(VARTYPE type, ULONG size) {
 }  // namespace
 
 int main() {
-  Counter source;
+  auto* source = new Counter;
   SAFEARRAYBOUND square[] = {{2, 0}, {2, 0}};
   SAFEARRAY* const slots = SafeArrayCreateVector(VT_VARIANT, 5, 2);
-  const struct {
-    const char* name;
-    SAFEARRAY* array;
-  } cases[] = {{"no array", nullptr},
-               {"two dimensions", SafeArrayCreate(VT_VARIANT, 2, square)},
-               {"4-byte elements", Vector(VT_EMPTY, 4)},
-               {"DECIMAL elements", Vector(VT_DECIMAL, sizeof(VARIANT))},
-               {"slots 5..6", slots}};
+  // clang-format off
+  const std::pair<const char*, SAFEARRAY*> cases[] = {
+      {"no array", nullptr}, {"two dimensions", SafeArrayCreate(VT_VARIANT, 2, square)}, {"4-byte elements", Vector(VT_EMPTY, 4)},
+      {"DECIMAL elements", Vector(VT_DECIMAL, sizeof(VARIANT))}, {"slots 5..6", slots}};
+  // clang-format on
   for (auto [name, array] : cases) {
-    std::printf(
-        "%s: %ld\n", name,
-        WBEMCOLLECTION_ENUMERATE(reinterpret_cast<ULONG_PTR>(&source), array ? &array : nullptr));
+    const ULONG_PTR from = reinterpret_cast<ULONG_PTR>(source);
+    std::printf("%s: %ld\n", name, WBEMCOLLECTION_ENUMERATE(from, array ? &array : nullptr));
   }
   const auto* written = static_cast<const VARIANT*>(slots->pvData);
   std::printf("written: %ld %ld\n", V_I4(&written[0]), V_I4(&written[1]));
