@@ -58,7 +58,8 @@ TEST(Process, LinuxPasswordReachesSshOnlyThroughItsHelper) {
   }
   const TempDir dir;
   // The password goes to a prompt whose last line ends in "password:", whatever its case and
-  // the blanks after it; a question about a host key or a passphrase never gets it, whatever it quotes.
+  // the blanks after it; a question about a host key or a passphrase never gets it, whatever it
+  // quotes.
   std::ofstream(dir.path + "/ssh") << R"sh(for last; do :; done
 case " $* " in *BatchMode*) exit 2 ;; esac
 [ "$SSH_ASKPASS_REQUIRE" = force ] || exit 3
@@ -126,9 +127,8 @@ TEST(Process, LinuxEndedBySignalLeavesNothingRunning) {
         RunProcess({"timeout", "--foreground", "--preserve-status", "-s", std::to_string(signal),
                     "1", KELVARIN_BIN, "/M", "db", "/U", "root", "/P", "pw", "/C"});
     EXPECT_EQ(run.out + std::to_string(run.code), std::to_string(128 + signal)) << signal;
-    std::ifstream in(pids);
     std::string ssh, child;
-    in >> ssh >> child;
+    std::istringstream(Contents(pids)) >> ssh >> child;
     EXPECT_TRUE(Ended(ssh) && (signal == SIGKILL || Ended(child)))
         << signal << " left " << ssh << " " << child;
     if (signal == SIGKILL) ::kill(std::stoi(child), SIGKILL);
@@ -136,34 +136,24 @@ TEST(Process, LinuxEndedBySignalLeavesNothingRunning) {
   ::unsetenv("KELVARIN_SSH_COMMAND");
 }
 
-// /P - (and /P *, as net use takes it) reads one line of redirected input;
-// without one, standard error says so.
-TEST(Process, WindowsBuildReadsThePasswordFromInput) {
-  if (!WineReady(kPrefix, {kExe})) GTEST_SKIP() << "no kelvarin.exe, or no Wine";
-  const std::string failed = kErrorLine + "\r\n", none = "kelvarin: db: no password was read\n";
-  const std::tuple<const char*, const char*, std::string> cases[] = {
-      {"-", "pw\n", failed}, {"*", "", none + failed}, {"-", "\r\n", none + failed}};
-  for (const auto& [p, input, written] : cases) {
-    const Outcome run = RunProcess(Wine(kPrefix, {kExe, "/C", "/M", "db", "/U", "me", "/P", p}),
-                                   Output::WithErrors, 30, input);
+// /P - (and /P *, as net use takes it) reads one line of redirected input, and without one
+// standard error says so. Started with a wide command line under code page 1252, where best
+// fit would read each of these characters as a quote, slash, blank or hyphen, none acts as one.
+TEST(Process, WindowsBuildReadsItsInput) {
+  const std::string starter = KELVARIN_WINDOWS_RAW_COMMAND_LINE, error = kErrorLine + "\r\n";
+  if (!WineReady(kPrefix, {kExe, starter})) GTEST_SKIP() << "no kelvarin.exe, or no Wine";
+  const std::string none = "kelvarin: db: no password was read\n";
+  // clang-format off
+  const std::tuple<const char*, const char*, std::string> passwords[] = {{"-", "pw\n", error}, {"*", "", none + error}, {"-", "\r\n", none + error}};
+  for (const auto& [p, input, written] : passwords) {
+    const Outcome run = RunProcess(Wine(kPrefix, {kExe, "/C", "/M", "db", "/U", "me", "/P", p}), Output::WithErrors, 30, input);
     EXPECT_EQ(run.out + std::to_string(run.code), written + "1") << p << " " << input;
   }
-}
-
-// Started by a Windows program with a wide command line under code page 1252,
-// where best fit would read each of these characters as a quote, slash, blank
-// or hyphen: none may act as one.
-TEST(Process, WindowsBuildReadsTheWideCommandLine) {
-  const std::string starter = KELVARIN_WINDOWS_RAW_COMMAND_LINE;
-  if (!WineReady(kPrefix, {kExe, starter})) GTEST_SKIP() << "no kelvarin.exe, or no Wine";
-  // The tail; what is written, then the exit code.
-  const std::string error = kErrorLine + "\r\n1";
-  // clang-format off
-  const std::pair<std::string, std::string> cases[] = {
-      {"/C /M \"x\uFF02/M\uFF02localhost\"", error}, {"/C /M localhost\u3000x", error},
+  const std::pair<std::string, std::string> tails[] = {  // what is written, then the exit code
+      {"/C /M \"x\uFF02/M\uFF02localhost\"", error + "1"}, {"/C /M localhost\u3000x", error + "1"},
       {"/C\uFF0FA", "#NOTFOUND#,#NOTFOUND#,#NOTFOUND#,#NOTFOUND#\r\n0"}, {"/C \uFF0DA", "\r\n\a?A was unexpected.\r\n" + Usage() + "9"}};
   // clang-format on
-  for (const auto& [tail, expected] : cases) {
+  for (const auto& [tail, expected] : tails) {
     std::vector<std::string> argv = Wine(kPrefix, {starter}, "en_US.UTF-8");
     argv.insert(argv.begin(), {"sh", "-c", "printf %s \"$0\" | \"$@\"",
                                ("\"Z:" + kExe).append("\" ").append(tail)});
