@@ -8,7 +8,6 @@
 
 #include "support.h"
 
-
 namespace kelvarin::testing {
 namespace {
 

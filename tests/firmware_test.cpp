@@ -15,7 +15,6 @@
 #include "wmi_standin/com_server.h"
 #include "wmi_standin/standin.h"
 
-
 namespace kelvarin::testing {
 namespace {
 
@@ -157,11 +156,8 @@ TEST(Firmware, TakesASnapshotOnlyWhole) {
     const auto got =
         ParseSnapshot(bytes, wmi_standin::CatalogFiles(), wmi_standin::CatalogFolders());
     const auto read = got ? got->Read("class/dmi/id/sys_vendor", 2) : std::nullopt;
-    EXPECT_EQ(!got   ? "!"
-              : read ? std::string(read->Text())
-                     : "-",
-              vendorText)
-        << bytes.substr(0, 80);
+    const std::string seen = !got ? "!" : read ? std::string(read->Text()) : "-";
+    EXPECT_EQ(seen, vendorText) << bytes.substr(0, 80);
     EXPECT_EQ(got && got->IsFolder("class/dmi/id"), bytes.starts_with("Last"));
   }
 }

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -113,9 +114,8 @@ inline std::vector<std::string> Wine(const std::string& prefix, std::vector<std:
 // Whether Wine can run the files given in `prefix`, which is set up once.
 inline bool WineReady(const std::string& prefix, const std::vector<std::string>& files) {
   static std::map<std::string, int> setUp;
-  for (const auto& file : files) {
-    if (!std::filesystem::is_regular_file(file)) return false;
-  }
+  const auto missing = [](const auto& file) { return !std::filesystem::is_regular_file(file); };
+  if (std::ranges::any_of(files, missing)) return false;
   if (!setUp.contains(prefix)) {
     setUp[prefix] = RunProcess({KELVARIN_TOOLS "/wine-prefix.sh", prefix, KELVARIN_WINE_ARCH},
                                Output::Captured, 600)

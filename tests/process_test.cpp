@@ -162,56 +162,51 @@ TEST(Process, WindowsBuildReadsItsInput) {
   }
 }
 
-// The stand-in registered as the COM server of "WbemScripting.SWbemLocator"
-// in a prefix of its own, reading its tables from "sys" beside it.
-class Differential : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (::geteuid() != 0 || !WineReady(prefix_, {kExe, KELVARIN_WINDOWS_STANDIN_DLL})) {
-      GTEST_SKIP() << "needs root, kelvarin.exe, standin_server.dll and Wine";
-    }
-    ASSERT_EQ(
-        RunProcess({KELVARIN_TOOLS "/wine-standin.sh", prefix_, KELVARIN_WINDOWS_STANDIN_DLL}).code,
-        0);
+// The stand-in registered as the COM server of "WbemScripting.SWbemLocator" in a prefix of its
+// own, reading its tables from "sys" beside it: both builds write the same bytes for a table.
+// Where the ANSI code page is not UTF-8 the Windows build writes that code page. In 932 the
+// second byte of a double-byte character may look like a taboo character or the delimiter
+// (タ ends in "^", チ in "`", ポ in "|"): it is never taken for one.
+TEST(Differential, BothBuildsWriteTheSameBytes) {
+  const std::string prefix = KELVARIN_WINE_STANDIN_PREFIX,
+                    folder = prefix + "/drive_c/kelvarin-standin";
+  if (::geteuid() != 0 || !WineReady(prefix, {kExe, KELVARIN_WINDOWS_STANDIN_DLL})) {
+    GTEST_SKIP() << "needs root, kelvarin.exe, standin_server.dll and Wine";
   }
+  ASSERT_EQ(
+      RunProcess({KELVARIN_TOOLS "/wine-standin.sh", prefix, KELVARIN_WINDOWS_STANDIN_DLL}).code,
+      0);
   // One table for both builds; the Linux run, then the Windows one.
-  std::pair<Outcome, Outcome> Both(const std::string& table, std::vector<std::string> args,
-                                   const std::string& locale = "hi_IN.UTF-8") {
-    std::filesystem::remove_all(folder_ + "/sys");
-    Lay(folder_ + "/sys", Smbios(table));
-    const Outcome onLinux = RunInNamespace(folder_ + "/sys", args);
+  const auto both = [&](const std::string& table, const char* line,
+                        const char* locale = "hi_IN.UTF-8") {
+    std::filesystem::remove_all(folder + "/sys");
+    Lay(folder + "/sys", Smbios(table));
+    std::vector<std::string> args = Words(line);
+    const Outcome onLinux = RunInNamespace(folder + "/sys", args);
     args.insert(args.begin(), kExe);
-    return {onLinux, RunProcess(Wine(prefix_, args, locale))};
-  }
-  const std::string prefix_ = KELVARIN_WINE_STANDIN_PREFIX,
-                    folder_ = prefix_ + "/drive_c/kelvarin-standin";
-};
-
-TEST_F(Differential, BothBuildsWriteTheSameBytes) {
-  // Commas, semicolons and taboo characters give the CSV switches work; the
-  // text shown proves that the table, not the host's, was read.
+    return std::pair(onLinux, RunProcess(Wine(prefix, args, locale)));
+  };
+  // Commas, semicolons and taboo characters give the CSV switches work; the text shown proves
+  // that the table, not the host's, was read. Then text outside ASCII, as UTF-8 and as Latin-1;
+  // controls, separators and bidirectional formatting in every fact.
+  // clang-format off
   const std::pair<std::string, std::string> tables[] = {
-      {Bios("Insyde Corp.", "F.42 (2021); rev 'B'") +
-           System("HP, Inc.", "ProBook \"450\"", "5CD,XYZ") + Board("PBB-001") +
-           Enclosure("CH^9`0") + kEnd,
-       "ProBook"},
-      {Bios("Vendor", "1.0") + System("Blade Maker", "Blade, 8 slots", "") + Board("FIRST") +
-           Board("") + Board("THIRD") + Enclosure("ENC-A") + kEnd,
-       "THIRD"},
-      // Text outside ASCII, as UTF-8 and as Latin-1; controls, separators and
-      // bidirectional formatting in every fact.
-      {Bios("\x1B[2J\tSociété\x7F", "Ä1\xC2\x85-2\xE2\x80\xAE") +
-           System("Straße\xE2\x80\xA8Serial Number:  X\v\b", "Mod\xE8le",
-                  "\xD8\x9CSN-€-1\xE2\x81\xA6") +
-           kEnd,
+      {Bios("Insyde Corp.", "F.42 (2021); rev 'B'") + System("HP, Inc.", "ProBook \"450\"", "5CD,XYZ") + Board("PBB-001") + Enclosure("CH^9`0") + kEnd, "ProBook"},
+      {Bios("Vendor", "1.0") + System("Blade Maker", "Blade, 8 slots", "") + Board("FIRST") + Board("") + Board("THIRD") + Enclosure("ENC-A") + kEnd, "THIRD"},
+      {Bios("\x1B[2J\tSociété\x7F", "Ä1\xC2\x85-2\xE2\x80\xAE") + System("Straße\xE2\x80\xA8Serial Number:  X\v\b", "Mod\xE8le", "\xD8\x9CSN-€-1\xE2\x81\xA6") + kEnd,
        "Mod\xC3\xA8le"}};
-  ::setenv("KELVARIN_SSH_COMMAND", "exit 255",
-           1);  // another machine: out of reach, asking no resolver
+  const std::string latin = Bios("Société", "Ä1.0") + System("Straße", "Mod\xE8le", "N° 12") + kEnd, japanese = System("タチ工業", "ポート", "") + kEnd,
+                    inCodePage932 = "\x83\x5E\x83\x60\x8D\x48\x8B\xC6|\x83\x7C\x81\x5B\x83\x67|#NOTFOUND#|#NOTFOUND#\r\n";
+  const std::tuple<std::string, const char*, const char*, std::string> pages[] = {
+      {latin, "/C", "en_US.UTF-8", "Stra\337e,Mod\350le,N\260 12,\3041.0\r\n"},  // octal
+      {japanese, "/C /D | /T _", "ja_JP.UTF-8", inCodePage932}, {japanese, "/C /D | /R x", "ja_JP.UTF-8", inCodePage932}};
+  // clang-format on
+  ::setenv("KELVARIN_SSH_COMMAND", "exit 255", 1);  // another machine, asking no resolver
   for (const auto& [table, shows] : tables) {
     for (const char* line :
          {"", "/V", "/C", "/C /D ;", "/C /R x", "/C /T _", "/C /A", "/N", "/M localhost /V",
           "/U someone", "/C /A /U someone", "/N /U someone", "/C /M elsewhere"}) {
-      const auto [onLinux, onWindows] = Both(table, Words(line));
+      const auto [onLinux, onWindows] = both(table, line);
       EXPECT_TRUE(line != "/C"s || onLinux.out.find(shows) != std::string::npos) << shows;
       EXPECT_EQ(onWindows.out + std::to_string(onWindows.code),
                 onLinux.out + std::to_string(onLinux.code))
@@ -219,24 +214,8 @@ TEST_F(Differential, BothBuildsWriteTheSameBytes) {
     }
   }
   ::unsetenv("KELVARIN_SSH_COMMAND");
-}
-
-// Where the ANSI code page is not UTF-8 the Windows build writes that code
-// page. In 932 the second byte of a double-byte character may look like a
-// taboo character or the delimiter (タ ends in "^", チ in "`", ポ in "|"):
-// it is never taken for one.
-TEST_F(Differential, WindowsBuildWritesTheAnsiCodePage) {
-  const std::string
-      latin = Bios("Société", "Ä1.0") + System("Straße", "Mod\xE8le", "N° 12") + kEnd,
-      japanese = System("タチ工業", "ポート", "") + kEnd,
-      inCodePage932 =
-          "\x83\x5E\x83\x60\x8D\x48\x8B\xC6|\x83\x7C\x81\x5B\x83\x67|#NOTFOUND#|#NOTFOUND#\r\n";
-  const std::tuple<std::string, const char*, const char*, std::string> cases[] = {
-      {latin, "/C", "en_US.UTF-8", "Stra\337e,Mod\350le,N\260 12,\3041.0\r\n"},  // octal
-      {japanese, "/C /D | /T _", "ja_JP.UTF-8", inCodePage932},
-      {japanese, "/C /D | /R x", "ja_JP.UTF-8", inCodePage932}};
-  for (const auto& [table, line, locale, written] : cases) {
-    EXPECT_EQ(Both(table, Words(line), locale).second.out, written) << line;
+  for (const auto& [table, line, locale, written] : pages) {
+    EXPECT_EQ(both(table, line, locale).second.out, written) << line;
   }
 }
 

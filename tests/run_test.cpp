@@ -8,7 +8,6 @@
 #include "fake_wmi.h"
 #include "support.h"
 
-
 namespace kelvarin::testing {
 namespace {
 

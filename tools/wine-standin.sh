@@ -9,7 +9,7 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 prefix=$1 dll=$2
 folder="$prefix/drive_c/kelvarin-standin"
-clsid=$(sed -n 's/.*kStandinClsid = "\(.*\)";/\1/p' "$here/winver/standin_clsid.h")
+clsid=$(sed -n 's/.*kStandinClsid = "\(.*\)";/\1/p' "$here/winver/standin_server.cpp")
 mkdir -p "$folder"
 cp "$dll" "$folder/standin_server.dll"
 key='[HKEY_LOCAL_MACHINE\Software\Classes'

@@ -5,16 +5,19 @@
 // this DLL, filled before each run. Never shipped.
 #include <atomic>
 #include <filesystem>
+#include <string_view>
 
 #include "automation/com.h"
 #include "automation/com_ptr.h"
 #include "automation/variant_text.h"
-#include "standin_clsid.h"
 #include "wmi_standin/com_server.h"
 #include "wmi_standin/standin.h"
 
 namespace {
 
+// The class under which the server is registered for "WbemScripting.SWbemLocator";
+// tools/wine-standin.sh reads it from here to write the registration.
+constexpr std::string_view kStandinClsid = "{64B42BC6-76C1-4003-9857-2E5C090EB69A}";
 HMODULE g_module = nullptr;
 std::atomic<long> g_locks{0};
 
@@ -52,7 +55,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
   *object = nullptr;
-  const auto ours = kelvarin::TextToGuid(kelvarin::tools::kStandinClsid);
+  const auto ours = kelvarin::TextToGuid(kStandinClsid);
   if (!ours || !IsEqualGUID(clsid, *ours)) return CLASS_E_CLASSNOTAVAILABLE;
   return kelvarin::ComPtr<IClassFactory>::Attach(new LocatorFactory())->QueryInterface(iid, object);
 }
