@@ -1,5 +1,5 @@
 // The one owner of a file descriptor: it closes what it holds when it goes
-// or takes another, and hands it on when moved.
+// or takes another, and hands it on when moved out.
 #pragma once
 
 #include <utility>
@@ -17,16 +17,11 @@ class Descriptor {
   Descriptor() noexcept = default;
   explicit Descriptor(int fd) noexcept : fd_(fd) {}
   Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    Reset(std::exchange(other.fd_, -1));
-    return *this;
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
+  Descriptor& operator=(Descriptor&&) = delete;
   ~Descriptor() { Reset(); }
 
   void Reset(int fd = -1) noexcept {
-    if (fd_ >= 0 && fd_ != fd) {
+    if (fd_ >= 0) {
 #ifdef _WIN32
       _close(fd_);
 #else
