@@ -149,8 +149,7 @@ TEST(Firmware, TakesASnapshotOnlyWhole) {
       {f + "F ../../etc/shadow 1\nx" + e, "!"}, {f + "D class\n" + e, "!"}, {f + "D class/dmi/id\nD class/dmi/id\n" + e, "!"},
       {f + vendor + "-1\n" + e, "!"}, {f + vendor + "\n" + e, "!"}, {f + vendor + "1x\na" + e, "!"}, {f + "E \n", "!"},
       // A login banner that fills the answer up to its cap, and one byte past it.
-      {std::string(wmi_standin::kMaxSnapshotBytes - f.size() - e.size(), '\n') + f + e, "-"},
-      {std::string(wmi_standin::kMaxSnapshotBytes - f.size() - e.size() + 1, '\n') + f + e, "!"}};
+      {std::string(1310720 - f.size() - e.size(), '\n') + f + e, "-"}, {std::string(1310721 - f.size() - e.size(), '\n') + f + e, "!"}};
   // clang-format on
   for (const auto& [bytes, vendorText] : cases) {
     const auto got =

@@ -47,7 +47,7 @@ TEST(Ssh, RunsAsToldAndNoLonger) {
        why + [] { std::string e; while (e.size() < 4074) e += "\xC3\xA9"; return e; }() + "\n" + why + "after\n"},
       // Past the deadline, ssh and what it started are ended.
       {login(), "sleep 30 & printf $! >" + pid + "; wait", std::nullopt, "-T", why + "no answer within 1 s\n"},
-      {login(), "exec >&-; sleep 30", std::nullopt, "-T", why + "no answer within 1 s\n"}};
+      {login(), "printf waiting >&2; exec >&-; sleep 30", std::nullopt, "-T", why + "waiting\n" + why + "no answer within 1 s\n"}};
   // clang-format on
   ::setenv("SSH_AUTH_SOCK", "/run/agent", 1);
   // As the program's console does, and more; left so for the rest of this test program.
@@ -99,12 +99,10 @@ TEST(Ssh, RunsOfOtherHosts) {
       // A login text without its line end, and a machine without /sys: as a local run there.
       {"/M Db /C", "printf 'Last backup: OK'; for last; do :; done; eval \"$(printf %s \"$last\" | sed s,/sys,/none,)\"", "", none, ""}};
   // clang-format on
-  std::filesystem::create_directory(dir.path + "/bin");
-  std::ofstream(dir.path + "/bin/ssh") << "#!/bin/sh\n" << empty << "\n";
-  std::filesystem::permissions(dir.path + "/bin/ssh", std::filesystem::perms::owner_all);
-  const char* inherited = std::getenv("PATH");
-  const std::string path = inherited != nullptr ? inherited : "/usr/bin:/bin";
-  ::setenv("PATH", (dir.path + "/bin:" + path).c_str(), 1);
+  std::ofstream(dir.path + "/ssh") << "#!/bin/sh\n" << empty << "\n";
+  std::filesystem::permissions(dir.path + "/ssh", std::filesystem::perms::owner_all);
+  const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin";
+  ::setenv("PATH", (dir.path + ":" + path).c_str(), 1);
   for (const auto& [run, command, become, expected, reasons] : runs) {
     RecordingConsole console;
     const auto code = RunInventory(run, console, UseStandin(dir.path, {command, become}, console));

@@ -136,7 +136,6 @@ fails "$ssh -i $work/client -o UserKnownHostsFile=$work/changed_known_hosts" /M 
 fails "$ssh -i $work/wrong" /M fixture
 fails "$KELVARIN_SSH_COMMAND" /M db-prod-01
 fails "$ssh" /M fixture /U "$account" /P "not-$password"
-fails "$KELVARIN_SSH_COMMAND" /M fixture /K
 reason() {  # HOST TEXT: the line on standard error that says why HOST failed
   grep -qxF "kelvarin: $1: $2" "$work/ssh.err" || { echo "no reason \"$2\" for $1" >&2; status=1; }
 }
