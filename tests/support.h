@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <iterator>
+#include <sstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -66,8 +66,9 @@ inline std::string Usage() {
 
 // What a file holds; nothing when there is none.
 inline std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ostringstream out;
+  out << std::ifstream(path, std::ios::binary).rdbuf();
+  return out.str();
 }
 
 struct TempDir {
