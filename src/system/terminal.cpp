@@ -5,7 +5,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 
 #include "system/descriptor.h"
 #include "system/interrupt.h"
@@ -25,8 +24,8 @@ std::optional<std::string> ReadLine(int fd, int wake) {
     // Only this program's own handlers interrupt a wait: that is the wake too.
     if (::poll(waits, 2, -1) <= 0 || waits[1].revents != 0) return std::nullopt;
     char c = 0;
+    // The program's handlers restart reads.
     const ssize_t got = ::read(fd, &c, 1);
-    if (got < 0 && errno == EINTR) continue;
     if (got < 0) return std::nullopt;
     if (got == 0 || c == '\n') break;
     if (line.size() == kMaxLineBytes) return std::nullopt;
