@@ -63,7 +63,9 @@ TEST(Process, LinuxPasswordReachesSshOnlyThroughItsHelper) {
   std::ofstream(dir.path + "/ssh") << R"sh(for last; do :; done
 case " $* " in *BatchMode*) exit 2 ;; esac
 [ "$SSH_ASKPASS_REQUIRE" = force ] || exit 3
-p=${SSH_ASKPASS#/proc/}; grep -q "@kelvarin-askpass-${p%/exe}\$" /proc/net/unix || exit 10
+p=${SSH_ASKPASS#/proc/}; p=${p%/exe}; grep -q "@kelvarin-askpass-$p\$" /proc/net/unix || exit 10
+[ "$(id -u)" != 0 ] || ! setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/python3 -c 'import socket, sys; s = socket.socket(socket.AF_UNIX)
+s.connect("\0kelvarin-askpass-" + sys.argv[1]); s.sendall(b"x password: "); s.shutdown(1); print(s.recv(99))' $p | grep -q pw || exit 11
 for q in "Are you sure you want to continue connecting (yes/no/[fingerprint])? " "Host key for 'password-host' changed.
 Are you sure you want to continue connecting (yes/no)? " "Enter passphrase for key '/home/password:': " "password:
 OK? "; do ! "$SSH_ASKPASS" "$q" || exit 4; done

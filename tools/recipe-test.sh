@@ -10,8 +10,7 @@ work=$(mktemp -d)
 # A stand-in left waiting on the pipe is let go before the folder goes.
 trap ': <>"$work/never"; rm -rf "$work"' EXIT
 fail() { echo "recipe test: $*" >&2; exit 1; }
-mkfifo "$work/never"
-mkdir "$work/tmp"
+mkfifo "$work/never" && mkdir "$work/tmp"
 # script(1) runs its command with $SHELL.
 export KELVARIN RECIPE TMPDIR=$work/tmp HOSTS=$work/hosts WORK=$work SHELL=/bin/sh
 marker=kelvarin-standin-$$

@@ -112,10 +112,8 @@ same() {  # SWITCHES locally; /M HOST, the login switches and SWITCHES over ssh
   # shellcheck disable=SC2086
   differs "$(run "${@:3}")" "$(run /M "$1" $2 "${@:3}")" "differs: ${*:3} (local, then /M $1 over ssh)"
 }
-for args in "" /V /C "/C /D ; /R _ /T - /A" /N; do
-  # shellcheck disable=SC2086
-  same fixture "" $args
-done
+same fixture "" /V
+same fixture "" /C /D ";" /R _ /T - /A
 # Host aliases as typed; a user that sudo makes root, by password and by /P -.
 same DB-Prod-01 "" /C
 KELVARIN_SSH_BECOME=sudo same fixture "/U $account /P $password" /V
