@@ -5,7 +5,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-
 #include "system/descriptor.h"
 #include "system/interrupt.h"
 #include "system/io.h"
