@@ -101,15 +101,13 @@ TEST(Ssh, RunsOfOtherHosts) {
   // clang-format on
   std::ofstream(dir.path + "/ssh") << "#!/bin/sh\n" << empty << "\n";
   std::filesystem::permissions(dir.path + "/ssh", std::filesystem::perms::owner_all);
-  const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin";
-  ::setenv("PATH", (dir.path + ":" + path).c_str(), 1);
+  ::setenv("PATH", (dir.path + ":/usr/bin:/bin").c_str(), 1);  // for the rest of this test program
   for (const auto& [run, command, become, expected, reasons] : runs) {
     RecordingConsole console;
     const auto code = RunInventory(run, console, UseStandin(dir.path, {command, become}, console));
     EXPECT_EQ(console.output + std::to_string(static_cast<int>(code)), expected) << run << command;
     EXPECT_EQ(console.errors, reasons) << run << command;
   }
-  ::setenv("PATH", path.c_str(), 1);
   // Blanks alone are no command: ssh from PATH.
   ::setenv("KELVARIN_SSH_COMMAND", " \t ", 1);
   EXPECT_EQ(ssh::SettingsFromEnvironment().command, "");
