@@ -22,7 +22,7 @@ using FakeItem = std::map<std::string, std::optional<std::string>>;
 
 // What goes wrong with a class. NoSet answers the query with text in place
 // of the set; NextFails and Refuses strike at the second item; TextFirst
-// delivers text ("42") before the items.
+// delivers text ("42") before the items and a number (42) after them.
 // clang-format off
 enum class Fault { None, QueryFails, NoSet, NoEnumerator, NotEnumerator, ResetFails, NextFails,
                    Refuses, TextFirst };
@@ -102,9 +102,11 @@ class Enumerator final : public com::ObjectBase<IEnumVARIANT> {
   HRESULT STDMETHODCALLTYPE Next(ULONG wanted, VARIANT* item, ULONG* fetched) override {
     const Fault fault = class_.fault;
     const std::size_t at = next_++ - (fault == Fault::TextFirst ? 1 : 0);
-    *fetched = wanted == 1 && (at < class_.items.size() || at == SIZE_MAX) ? 1 : 0;
+    const bool extra = fault == Fault::TextFirst && (at == SIZE_MAX || at == class_.items.size());
+    *fetched = wanted == 1 && (at < class_.items.size() || extra) ? 1 : 0;
     if (at == SIZE_MAX) TextToVariant("42", *item);
-    if (at == SIZE_MAX || *fetched == 0) return *fetched == 1 ? S_OK : S_FALSE;
+    if (extra && at != SIZE_MAX) item->vt = VT_I4, item->lVal = 42;
+    if (extra || *fetched == 0) return *fetched == 1 ? S_OK : S_FALSE;
     if (at == 1 && fault == Fault::NextFails) return E_FAIL;
     if (at == 1 && fault == Fault::Refuses) return Hand(item, new Enumerator(class_), 13);
     std::map<std::string, Answer> members;

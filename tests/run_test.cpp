@@ -109,7 +109,7 @@ TEST_F(Run, PrintsExactlyAndEndsWithItsCode) {
                   "Checking Win32_ComputerSystemProduct...", " - Unable to enumerate collection",
                   "Checking Win32_SystemEnclosure..."}) + kNone + Report("", "", "", "2.1"), 0},
       {"/C", Boards({"B-1"}, Fault::NotEnumerator), "Acme,Rocket 9,#NOTFOUND#,2.1\r\n", 0},
-      {"/C", Boards({"B-1"}, Fault::TextFirst, 2), "Acme,Rocket 9,B-1,2.1\r\n", 0},
+      {"/C", Boards({"B-1"}, Fault::TextFirst, 3), "Acme,Rocket 9,B-1,2.1\r\n", 0},
       {"/C", Boards({"B-1", "B-2"}, Fault::None, 3), "Acme,Rocket 9,B-2,2.1\r\n", 0},
       {"/C", Boards({"B-1", "B-2"}, Fault::None, 1), "Acme,Rocket 9,B-1,2.1\r\n", 0},
       {"/C", Boards({"B-1", "B-2", "B-3"}, Fault::NextFails), "Acme,Rocket 9,B-1,2.1\r\n", 0},
