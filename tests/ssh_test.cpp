@@ -108,10 +108,10 @@ TEST(Ssh, RunsOfOtherHosts) {
     EXPECT_EQ(console.output + std::to_string(static_cast<int>(code)), expected) << run << command;
     EXPECT_EQ(console.errors, reasons) << run << command;
   }
-  // Blanks alone are no command: ssh from PATH.
-  ::setenv("KELVARIN_SSH_COMMAND", " \t ", 1);
-  EXPECT_EQ(ssh::SettingsFromEnvironment().command, "");
-  ::unsetenv("KELVARIN_SSH_COMMAND");
+  // Blanks alone are no command: ssh from PATH; the become command is read as it is.
+  ::setenv("KELVARIN_SSH_COMMAND", " \t ", 1), ::setenv("KELVARIN_SSH_BECOME", "doas", 1);
+  EXPECT_EQ(ssh::SettingsFromEnvironment().command + ssh::SettingsFromEnvironment().become, "doas");
+  ::unsetenv("KELVARIN_SSH_COMMAND"), ::unsetenv("KELVARIN_SSH_BECOME");
 }
 
 // Names that ssh, or a shell its configuration starts (ProxyCommand), could
