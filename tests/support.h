@@ -72,7 +72,7 @@ inline std::string Contents(const std::string& path) {
 }
 
 struct TempDir {
-  TempDir() : path((std::filesystem::temp_directory_path() / "kelvarin-XXXXXX").string()) {
+  TempDir() : path((std::filesystem::temp_directory_path() / "kelvarin.test-XXXXXX").string()) {
     ::mkdtemp(path.data());
   }
   ~TempDir() { std::filesystem::remove_all(path); }

@@ -26,7 +26,7 @@ kelvarin=$(realpath "$1")
 bench=${3:+$(realpath "$3")}
 account="kelvarin-ssh-test" sudoers=/etc/sudoers.d/kelvarin-ssh-test
 password="pw-$RANDOM$RANDOM-x"
-work=$(mktemp -d /tmp/kelvarin-ssh-test.XXXXXX)
+work=$(mktemp -d /tmp/kelvarin.ssh-test.XXXXXX)
 made_run_sshd=
 cleanup() {
   userdel "$account" 2>/dev/null || true
