@@ -165,7 +165,7 @@ TEST(Firmware, TakesASnapshotOnlyWhole) {
 TEST(Firmware, LocalHostIsThisMachinesNameFullOrShort) {
   // clang-format off
   const std::tuple<const char*, const char*, bool> cases[] = {
-      {"VM", "", false}, {"vm.other.example", "vm", false}, {"Vm", "vM.example.org", true}, {"LocalHost", "", true},
+      {"VM", "", false}, {"vm.other.example", "vm", false}, {"Vm", "vM.example.org", true}, {"LocalHost", "", true}, {"127.0.0.1", "", true}, {"::1", "", true},
       {"b\xC3\xA5r", "b\xC3\xA4r.lan", false}, {"B\xC3\xA4R", "b\xC3\xA4r.lan", true}, {"B\xC3\x84R", "b\xC3\xA4r", false}};
   // clang-format on
   for (const auto& [server, own, local] : cases) {
