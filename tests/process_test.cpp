@@ -108,9 +108,7 @@ case $pw in s3cr3t-pw | "s3cr3t-pw two") eval "$last" ;; *) exit 255 ;; esac)sh"
     if (shown.ends_with("Password: ")) (void)!::write(terminal, "s3cr3t-pw\n", 10);
   }
   int status = 0;
-  ::waitpid(pid, &status, 0);
-  ::close(terminal);
-  ::unsetenv("KELVARIN_SSH_COMMAND");
+  ::waitpid(pid, &status, 0), ::close(terminal), ::unsetenv("KELVARIN_SSH_COMMAND");
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
   EXPECT_TRUE(shown.starts_with("Password: ") && shown.find("s3cr3t") == std::string::npos)
       << shown;

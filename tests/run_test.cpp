@@ -126,9 +126,13 @@ TEST_F(Run, PrintsExactlyAndEndsWithItsCode) {
 
 // Seven arguments, last first, each by reference, empty text as a null string.
 TEST_F(Run, CallsWmiWithTheseArguments) {
+  // A double quote cannot be carried inside one argument: nothing else happens.
   InstallFakeWmi(Full());
-  RecordingConsole remote;
-  RunInventory("/M \\\\srv1. /U \"dom\\me\" /P s3cret /K", remote);
+  RecordingConsole console;
+  const char* const arguments[] = {"/C", "x\" /V", "/N"};
+  EXPECT_EQ(RunInventoryFromArguments(arguments, console), ExitCode::UsageError);
+  EXPECT_EQ(console.trace + g_log, "\r\n\ax\" /V was unexpected.\r\n<1000>" + Usage());
+  RunInventory("/M \\\\srv1. /U \"dom\\me\" /P s3cret /K", console);
   const std::string log =
       "locator.CONNECTSERVER 1 [ref R8:128.000000, ref BSTR:\"Kerberos:\", ref BSTR:null, ref "
       "BSTR:\"s3cret\", ref BSTR:\"dom\\me\", ref BSTR:\"root\\CIMV2\", ref BSTR:\"srv1\"]|"
@@ -136,14 +140,8 @@ TEST_F(Run, CallsWmiWithTheseArguments) {
   EXPECT_EQ(g_log.substr(0, log.size()), log);
   // A security object that only a method call yields is still used.
   InstallFakeWmi(Full([](auto& s) { s.securityByMethodOnly = true; }));
-  RunInventory("/C", remote);
+  RunInventory("/C", console);
   EXPECT_NE(g_log.find("SECURITY_ 2 []|services.SECURITY_ 1 []|security.I"), g_log.npos) << g_log;
-  // A double quote cannot be carried inside one argument: nothing else happens.
-  InstallFakeWmi(Full());
-  RecordingConsole console;
-  const char* const arguments[] = {"/C", "x\" /V", "/N"};
-  EXPECT_EQ(RunInventoryFromArguments(arguments, console), ExitCode::UsageError);
-  EXPECT_EQ(console.trace + g_log, "\r\n\ax\" /V was unexpected.\r\n<1000>" + Usage());
 }
 
 }  // namespace

@@ -108,9 +108,13 @@ TEST(Ssh, RunsOfOtherHosts) {
     EXPECT_EQ(console.output + std::to_string(static_cast<int>(code)), expected) << run << command;
     EXPECT_EQ(console.errors, reasons) << run << command;
   }
-  // Blanks alone are no command: ssh from PATH; the become command is read as it is.
-  ::setenv("KELVARIN_SSH_COMMAND", " \t ", 1), ::setenv("KELVARIN_SSH_BECOME", "doas", 1);
-  EXPECT_EQ(ssh::SettingsFromEnvironment().command + ssh::SettingsFromEnvironment().become, "doas");
+  // Blanks alone are no command: ssh from PATH, here none; the become command is read as it is.
+  ::setenv("KELVARIN_SSH_COMMAND", " \t ", 1), ::setenv("KELVARIN_SSH_BECOME", "doas", 1),
+      ::setenv("PATH", "/none", 1);
+  RecordingConsole console;
+  RunInventory("/M Db /C", console, UseStandin(dir.path, ssh::SettingsFromEnvironment(), console));
+  EXPECT_EQ(console.errors + ssh::SettingsFromEnvironment().become,
+            why + "could not start ssh: No such file or directory\ndoas");
   ::unsetenv("KELVARIN_SSH_COMMAND"), ::unsetenv("KELVARIN_SSH_BECOME");
 }
 
