@@ -82,11 +82,12 @@ case $pw in s3cr3t-pw | "s3cr3t-pw two") eval "$last" ;; *) exit 255 ;; esac)sh"
   const Outcome local = RunProcess({KELVARIN_BIN, "/C"});
   const std::string failed = kErrorLine + "\r\n1";
   // With a helper of the user's own, which ssh is not given. What follows the
-  // letter is no value; the next argument is. /P - takes one line, whatever follows.
+  // letter is no value; the next argument is. /P - takes one line, whatever follows, and the last
+  // without its end.
   // clang-format off
   const std::tuple<const char*, const char*, std::string, std::string> cases[] = {
       {"/P", "s3cr3t-pw", "", local.out + "0"}, {"/Px", "s3cr3t-pw", "", local.out + "0"}, {"/P", "s3cr3t-pw two", "", local.out + "0"},
-      {"/P", "-", "s3cr3t-pw\r\nnext line\n", local.out + "0"}, {"/P", "s3cr3t", "", failed}, {"/P", "-", "", failed}};
+      {"/P", "-", "s3cr3t-pw\r\nnext line\n", local.out + "0"}, {"/P", "-", "s3cr3t-pw", local.out + "0"}, {"/P", "s3cr3t", "", failed}, {"/P", "-", "", failed}};
   // clang-format on
   for (const auto& [p, value, input, expected] : cases) {
     const Outcome run = RunProcess(

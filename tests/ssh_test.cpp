@@ -125,7 +125,7 @@ TEST(Ssh, RefusesWhatSshOrAShellWouldMisread) {
   const std::tuple<const char*, const char*, const char*> cases[] = {  // host, user, what is wrong ("": nothing)
       {"DB-Prod-01", "ops", ""}, {"\xC4\x81-host.lan", "J\xC3\xB6rg", ""}, {"h_1.example", "DOM\\me", ""}, {"127.0.0.7", "me@corp.example", ""},
       {"fe80::1%eth0", "", ""}, {"2001:db8::7", "", ""}, {"*", "", "\"*\""}, {"[-]c", "", "\"[\""}, {"~root", "", "\"~\""},
-      {"a b", "", "a blank"}, {"a\tb", "", "a control character"}, {"-oProxyCommand=x", "", "start with \"-\""},
+      {"a b", "", "a blank"}, {"a\tb", "", "a control character"}, {"a\xE2\x80\xA8", "", "\"\xE2\x80\xA8\""}, {"-oProxyCommand=x", "", "start with \"-\""},
       {".x", "", "start with \".\""}, {"db%1", "", "\"%\""}, {"db@x", "", "\"@\""}, {"a;b", "", "\";\""}, {"a`b`", "", "\"`\""},
       {"fe80::1%", "", "no IPv6"}, {"fe80::zz", "", "no IPv6"}, {"::1%a b", "", "no IPv6"}, {"db", "a b", "a blank"},
       {"db", "-l", "starts with \"-\""}, {"db", "a@b@c", "\"@\""}, {"db", "@corp", "lacks a name"}, {"db", "$USER", "\"$\""}};
